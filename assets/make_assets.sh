@@ -10,15 +10,8 @@ export LC_ALL=C  # decimal points for sox, plain sort order for globs
 here=$(cd "$(dirname "$0")" && pwd)
 ttf=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 
-missing=()
-for p in g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q "${missing[@]}"
-fi
+. "$here/../scripts/setup.sh"
+ensure_packages g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

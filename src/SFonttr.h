@@ -34,8 +34,8 @@ typedef struct {
 } SFont_Font;
 
 /* Builds a font from a loaded sheet and takes ownership of it. A null sheet gives null;
-   so does an empty sheet (no rows or columns), which is freed. Runs beyond the table's
-   2048 are not recorded. */
+   so does an unreadable one (no rows or columns, or rows longer than their pitch), which
+   is freed. Runs beyond the table's 2048 are not recorded. */
 SFont_Font* SFont_InitFont(SDL_Surface* Surface);
 
 /* Frees the sheet and the record. */
