@@ -268,6 +268,56 @@ TEST(Putpixel, StoresTheLowBytesOfThePixelAtEachDepth)
     }
 }
 
+// The text layer with the shipped font and logo: it moves 5 pixels per step, lies under
+// the logo, and shows nothing once the scroll has stopped past the end of the message.
+TEST_F(Display, TextLayerScrollsUnderTheLogoAndEndsEmpty)
+{
+    Font = SFont_InitFont(SDL_LoadBMP(ASSETS_DIR "/font.bmp"));
+    logo = SDL_LoadBMP(ASSETS_DIR "/logo.bmp");
+    ASSERT_TRUE(Font && logo);
+    dest = {190, 50, 0, 0};
+    park_flakes();
+    const int band = SFont_TextHeight(Font);
+    auto rows = [&](int top) {
+        std::vector<Uint16> px;
+        for (int y = top; y < top + band; y++)
+            for (int x = 0; x < 640; x++)
+                px.push_back(at(x, y));
+        return px;
+    };
+
+    fontx = -1000;
+    draw();
+    std::vector<Uint16> before = rows(fonty);
+    fake_now += 55;
+    draw(); // steps after drawing: the move shows in the next frame
+    draw();
+    std::vector<Uint16> after = rows(fonty);
+    for (int y = 0; y < band; y++)
+        for (int x = 0; x < 635; x++)
+            ASSERT_EQ(after[y * 640 + x], before[y * 640 + x + 5]) << x << "," << y;
+
+    fonty = 60; // through the logo's rows: the logo hides the text
+    draw();
+    std::vector<Uint16> covered = rows(60);
+    SDL_FillRect(screen, nullptr, 0);
+    SDL_Rect again = {190, 50, 0, 0};
+    SDL_BlitSurface(logo, nullptr, screen, &again);
+    for (int y = 0; y < band; y++)
+        for (int x = 190; x < 190 + logo->w; x++)
+            ASSERT_EQ(covered[y * 640 + x], at(x, 60 + y)) << x << "," << y;
+
+    fonty = 360;
+    fontx = -SFont_TextWidth(Font, message) - 640;
+    update_text();
+    EXPECT_EQ(fontx, -SFont_TextWidth(Font, message) - 640) << "the scroll has stopped";
+    draw();
+    for (Uint16 p : rows(fonty))
+        ASSERT_EQ(p, 0);
+    SFont_FreeFont(Font);
+    SDL_FreeSurface(logo);
+}
+
 // Every character of the message is a capital, a space or one of a few signs, and the
 // shipped font draws each one that is not a space.
 TEST_F(Display, MessageUsesOnlyCharactersTheShippedFontDraws)
