@@ -145,15 +145,12 @@ void SFont_Write(SDL_Surface* Surface, const SFont_Font* Font, int x, int y, con
             dst.x = glyph_left(x, pos[g] - pos[g - 1]);
             /* A glyph wholly left of the clip rectangle would be clipped to nothing; skip
                the call, since every frame walks the whole scrolled-off part of the text.
-               Nothing carries over from one blit to the next (dst.y is set anew below). */
-            if (dst.x + src.w <= Surface->clip_rect.x) {
-                x += advance(Font, g);
-                continue;
+               The blit moves a top-clipped rectangle down to row 0, so each glyph starts
+               from y again and all of them clip alike. */
+            if (dst.x + src.w > Surface->clip_rect.x) {
+                dst.y = (Sint16)y;
+                SDL_UpperBlit(Font->Surface, &src, Surface, &dst);
             }
-            /* The blit moves a top-clipped rectangle down to row 0; start each glyph
-               from y again so all of them clip alike. */
-            dst.y = (Sint16)y;
-            SDL_UpperBlit(Font->Surface, &src, Surface, &dst);
         }
         x += advance(Font, g);
     }
