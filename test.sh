@@ -4,10 +4,14 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/setup.sh
 
-# Tests: GoogleTest, a private X server with key presses, both SDL 1.2 runtimes, and
-# clang with its libFuzzer runtime for the font fuzzer.
+# Tests: GoogleTest, a private X server with key presses, both SDL 1.2 runtimes, clang
+# with its libFuzzer runtime for the font fuzzer, and Valgrind for the memcheck runs.
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev xvfb xdotool libx11-dev libsdl1.2-compat \
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev valgrind
 
 build_into build
 ctest --test-dir build --output-on-failure
+
+# Everything again under ASan and UBSan. The fuzzer is skipped: it has its own sanitizers.
+build_into build-asan -DSNOWINTRO_SANITIZE=ON
+ctest --test-dir build-asan --output-on-failure -LE fuzz
