@@ -364,6 +364,9 @@ struct MainLoop : ::testing::Test {
         char* argv[] = {name, nullptr};
         int status = intro_main(1, argv);
         script.clear();
+        // The intro keeps its logo until the process ends; one process runs it many times.
+        SDL_FreeSurface(logo);
+        logo = nullptr;
         return status;
     }
 };
