@@ -172,7 +172,7 @@ const Rgb kShadow = {8, 22, 70};  // navy, so glyphs stay legible over white sno
 // Font sheet: row 0 holds 2-px magenta marker runs, glyphs '!'..'_' sit between
 // them; the cell width between two runs is the glyph's advance when drawing.
 void makeFont(const char* ttf, const std::string& outPath) {
-    const int kPt = 28, kFirst = 33, kLast = 95, kMarker = 2, kTail = 2, kSpacing = 1;
+    const int kPt = 24, kFirst = 33, kLast = 95, kMarker = 2, kTail = 2, kSpacing = 1;
     TTF_Font* font = openFont(ttf, kPt);
 
     std::vector<Coverage> cov;
@@ -248,7 +248,7 @@ void makeFont(const char* ttf, const std::string& outPath) {
 // spaced-out subtitle and a few sparkles. 260 px wide so that, drawn at x=190
 // on the 640-px screen, it is centred.
 void makeLogo(const char* ttf, const std::string& outPath) {
-    const int W = 260, H = 100, kShadowOff = 3, kGap = 5, kRule = 2;
+    const int W = 260, H = 72, kShadowOff = 3, kGap = 5, kRule = 2;
     Canvas cv(W, H);
 
     // Largest title size that fits the width with a margin.
@@ -304,7 +304,7 @@ void makeLogo(const char* ttf, const std::string& outPath) {
 
     // Four-pointed glints, placed by hand in the margins around the block.
     const struct { int x, y, r; } glints[] = {
-        {8, 9, 3}, {251, 6, 4}, {30, 93, 2}, {226, 94, 3}, {130, 4, 2}, {246, 70, 2}, {12, 62, 2}};
+        {8, 8, 3}, {251, 6, 4}, {30, 66, 2}, {226, 67, 3}, {246, 50, 2}, {12, 45, 2}};
     for (const auto& g : glints) {
         cv.blend(g.x, g.y, Rgb{255, 255, 255}, 1.0f);
         for (int i = 1; i <= g.r; ++i) {
