@@ -1,7 +1,6 @@
 // fuzz_font.cpp: libFuzzer target for the font module. Any bytes are loaded as a BMP; a sheet
-// that SDL accepts is scanned, drawn with every code 1..255 at several positions (on and off
-// the screen), measured, centred and freed. Built and run by scripts/fuzz_font.sh, which also
-// compiles this file with FUZZ_FONT_SEEDS into a writer of small seed sheets.
+// that SDL accepts is scanned, drawn and measured with every code 1..255, centred and freed.
+// Run with FUZZ_FONT_SEEDS=DIR it writes a few valid sheets there instead, as seeds.
 #include "SFonttr.h"
 
 #include <stdint.h>
@@ -9,45 +8,73 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <fstream>
 #include <string>
-#include <vector>
 
 static SDL_Surface* screen;
 
-static uint32_t le(const uint8_t* p, int n)
-{
-    uint32_t v = 0;
-    for (int i = n - 1; i >= 0; i--)
-        v = v << 8 | p[i];
-    return v;
-}
-
-// Sheets whose header claims more than a million pixels are skipped: SDL allocates them
-// before reading anything, and their cost is SDL's, not the font's.
+// Headers claiming over a million pixels are skipped: SDL allocates those before it reads a
+// pixel, and that cost is SDL's, not the font's. A 12-byte header has 16-bit sizes.
 static bool too_big(const uint8_t* d, size_t n)
 {
-    if (n < 26)
-        return false;
-    long long w, h;
-    if (le(d + 14, 4) == 12) {
-        w = le(d + 18, 2);
-        h = le(d + 20, 2);
-    } else {
-        w = (int32_t)le(d + 18, 4);
-        h = (int32_t)le(d + 22, 4);
+    int32_t header = 0, w = 0, h = 0;
+    if (n >= 26)
+        memcpy(&header, d + 14, 4), memcpy(&w, d + 18, 4), memcpy(&h, d + 22, 4);
+    return (header == 12 ? (long long)(w & 0xFFFF) * ((uint32_t)w >> 16) : llabs((long long)w * h)) > (1 << 20);
+}
+
+// Writes a sheet at depth bpp (8 with a 3-3-2 palette, 16 as 5-5-5, 24, 32): the marker row
+// from top ('M' magenta), below it a box of ink in every other column, on black.
+static void write_seed(const std::string& path, const std::string& top, int bpp)
+{
+    static const Uint32 masks[4][3] = {
+        {0xE0, 0x1C, 0x03}, {0x7C00, 0x03E0, 0x1F}, {0xFF0000, 0xFF00, 0xFF}, {0xFF0000, 0xFF00, 0xFF}};
+    const Uint32* m = masks[bpp / 8 - 1];
+    const int w = (int)top.size(), h = 6, colours = bpp == 8 ? 256 : 0;
+    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, bpp, m[0], m[1], m[2], 0);
+    for (int x = 0; x < w; x++) {
+        bool mark = top[x] == 'M';
+        SDL_Rect r = {(Sint16)x, Sint16(mark ? 0 : 2), 1, Uint16(mark ? 1 : h - 3)};
+        SDL_FillRect(s, &r, mark ? SDL_MapRGB(s->format, 255, 0, 255) : SDL_MapRGB(s->format, 40 * x % 256, 160, 255));
     }
-    return llabs(w) * llabs(h) > (1 << 20);
+    std::string f = "BM";
+    auto put = [&](uint32_t v, int n) {
+        for (int i = 0; i < n; i++)
+            f += char(v >> 8 * i);
+    };
+    const int offset = 54 + 4 * colours, size = s->pitch * h; // SDL pads rows to 4 bytes, as BMP does
+    put(offset + size, 4), put(0, 4), put(offset, 4), put(40, 4), put(w, 4), put(h, 4), put(1, 2), put(bpp, 2);
+    put(0, 4), put(size, 4), put(2835, 4), put(2835, 4), put(colours, 4), put(0, 4);
+    for (int i = 0; i < colours; i++) {
+        SDL_Color c = s->format->palette->colors[i];
+        put(c.b | c.g << 8 | c.r << 16, 4);
+    }
+    for (int y = h - 1; y >= 0; y--) // bottom-up
+        f.append((const char*)s->pixels + y * s->pitch, s->pitch);
+    SDL_FreeSurface(s);
+    if (!std::ofstream(path, std::ios::binary).write(f.data(), f.size())) {
+        perror(path.c_str());
+        exit(1);
+    }
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    if (SDL_Init(SDL_INIT_VIDEO) != 0 && SDL_Init(0) != 0)
-        abort();
+    // The seeds: runs 1 and 2 wide, the last at the right edge; cells up to code 132; columns
+    // before the first run and a run of 3 at the edge; no runs at all.
+    if (const char* dir = getenv("FUZZ_FONT_SEEDS")) {
+        std::string cells = "M", wide = "M";
+        for (int i = 0; i < 100; i++) {
+            cells += i < 12 ? std::string(1 + i % 4, '.') + std::string(1 + i % 2, 'M') : "";
+            wide += std::string(1 + i % 3, '.') + "M";
+        }
+        for (int bpp = 8; bpp <= 32; bpp += 8)
+            write_seed(dir + ("/sheet" + std::to_string(bpp) + ".bmp"),
+                       bpp == 16 ? wide : bpp == 24 ? "..M.MM...MMM" : cells, bpp);
+        write_seed(dir + std::string("/nomarks.bmp"), "........", 16);
+        exit(0);
+    }
     screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 640, 480, 16, 0xF800, 0x07E0, 0x001F, 0);
-    if (screen == NULL)
-        abort();
     return 0;
 }
 
@@ -55,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (too_big(data, size))
         return 0;
-    SDL_Surface* sheet = SDL_LoadBMP_RW(SDL_RWFromConstMem(data, (int)size), 1);
-    SFont_Font* font = SFont_InitFont(sheet); // null sheets included
+    SFont_Font* font = SFont_InitFont(SDL_LoadBMP_RW(SDL_RWFromConstMem(data, (int)size), 1));
     if (font == NULL)
         return 0;
     if (SFont_TextHeight(font) != font->Surface->h - 1 || font->MaxPos < font->Surface->w - 1 ||
@@ -64,13 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
 
     char all[256];
-    for (int c = 1; c < 256; c++)
-        all[c - 1] = (char)c;
-    all[255] = '\0';
-    static const int pos[][2] = {{0, 0}, {-37, -5}, {630, 470}, {-40000, 100}, {100, -40000}, {-2147483647, 3}};
-    for (const auto& p : pos)
-        SFont_Write(screen, font, p[0], p[1], all);
-
     long long sum = 0;
     for (int c = 1; c < 256; c++) {
         const char one[2] = {(char)c, '\0'};
@@ -80,104 +99,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (w < 0)
             abort();
         sum += w;
+        all[c - 1] = (char)c;
     }
+    all[255] = '\0';
     if (SFont_TextWidth(font, all) != sum) // a text measures as the sum of its characters
         abort();
+    static const int pos[][2] = {{0, 0}, {-37, -5}, {630, 470}, {-40000, 100}, {100, -40000}, {-2147483647, 3}};
+    for (const auto& p : pos)
+        SFont_Write(screen, font, p[0], p[1], all);
     SFont_WriteCenter(screen, font, 200, all);
     SFont_WriteCenter(screen, font, -7, "Hello, World! 0123456789");
     SFont_FreeFont(font);
     return 0;
 }
-
-#ifdef FUZZ_FONT_SEEDS
-// Writes a BMP with the given depth: 8 (palette), 16 (RGB565 bitfields), 24, 32.
-static void write_bmp(const std::string& path, int w, int h, int bpp, const std::vector<uint32_t>& rgb)
-{
-    std::vector<uint8_t> f;
-    auto put = [&](uint32_t v, int n) {
-        for (int i = 0; i < n; i++)
-            f.push_back((uint8_t)(v >> (8 * i)));
-    };
-    std::vector<uint32_t> pal; // distinct colours, for the 8-bit sheet
-    for (uint32_t c : rgb) {
-        bool seen = false;
-        for (uint32_t q : pal)
-            seen = seen || q == c;
-        if (!seen)
-            pal.push_back(c);
-    }
-    int pitch = (w * bpp / 8 + 3) & ~3, extra = bpp == 8 ? 1024 : bpp == 16 ? 12 : 0;
-    put('B' | 'M' << 8, 2);
-    put(54 + extra + pitch * h, 4);
-    put(0, 4);
-    put(54 + extra, 4);
-    put(40, 4), put(w, 4), put(h, 4), put(1, 2), put(bpp, 2), put(bpp == 16 ? 3 : 0, 4);
-    put(pitch * h, 4), put(2835, 4), put(2835, 4), put(bpp == 8 ? 256 : 0, 4), put(0, 4);
-    if (bpp == 16)
-        put(0xF800, 4), put(0x07E0, 4), put(0x001F, 4);
-    for (int i = 0; bpp == 8 && i < 256; i++)
-        put(i < (int)pal.size() ? pal[i] : 0, 4);
-    for (int y = h - 1; y >= 0; y--) {
-        size_t start = f.size();
-        for (int x = 0; x < w; x++) {
-            uint32_t c = rgb[y * w + x];
-            if (bpp == 8) {
-                size_t i = 0;
-                while (pal[i] != c)
-                    i++;
-                put((uint32_t)i, 1);
-            } else if (bpp == 16) {
-                put((c >> 8 & 0xF800) | (c >> 5 & 0x07E0) | (c >> 3 & 0x001F), 2);
-            } else {
-                put(c, bpp / 8);
-            }
-        }
-        while (f.size() - start < (size_t)pitch)
-            f.push_back(0);
-    }
-    FILE* out = fopen(path.c_str(), "wb");
-    if (out == NULL || fwrite(f.data(), 1, f.size(), out) != f.size() || fclose(out) != 0) {
-        perror(path.c_str());
-        exit(1);
-    }
-}
-
-// A sheet from its marker row ('M' magenta) with each glyph a box of its own colour.
-static void write_sheet(const std::string& path, const std::string& top, int h, int bpp)
-{
-    int w = (int)top.size();
-    std::vector<uint32_t> rgb(w * h, 0x000000);
-    int glyph = 0;
-    for (int x = 0; x < w; x++) {
-        if (top[x] == 'M') {
-            rgb[x] = 0xFF00FF;
-            if (x + 1 < w && top[x + 1] != 'M')
-                glyph++;
-        } else {
-            for (int y = 2; y < h - 1; y++)
-                rgb[y * w + x] = 0x204080u * (uint32_t)(glyph % 7 + 1) & 0xF8FCF8;
-        }
-    }
-    write_bmp(path, w, h, bpp, rgb);
-}
-
-int main(int argc, char** argv)
-{
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s SEEDDIR\n", argv[0]);
-        return 2;
-    }
-    std::string dir = argv[1], cells = "M";
-    for (int i = 0; i < 12; i++)
-        cells += std::string(1 + i % 4, '.') + std::string(1 + i % 2, 'M');
-    std::string wide = "M"; // cells up to code 132
-    for (int i = 0; i < 100; i++)
-        wide += std::string(1 + i % 3, '.') + "M";
-    for (int bpp : {8, 16, 24, 32})
-        write_sheet(dir + "/cells" + std::to_string(bpp) + ".bmp", cells, 6, bpp);
-    write_sheet(dir + "/wide8.bmp", wide, 5, 8);
-    write_sheet(dir + "/edge24.bmp", "..M.MM...MMM", 4, 24);
-    write_sheet(dir + "/nomarks16.bmp", "........", 3, 16);
-    return 0;
-}
-#endif
