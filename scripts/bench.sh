@@ -3,7 +3,7 @@
 # SDL 1.2 and on sdl12-compat. Installs what is missing (Google Benchmark, libsdl1.2-compat).
 #
 # Usage: scripts/bench.sh [frame_bench arguments]
-#   default: --benchmark_repetitions=5 --benchmark_report_aggregates_only=true (medians)
+#   default: 9 repetitions in random order, medians reported
 #        scripts/bench.sh --callgrind
 #   instructions per clear, frame and late frame under callgrind (valgrind): slower, but the
 #   same on every run and untouched by other load on the machine.
@@ -15,7 +15,10 @@ cd "$(dirname "$0")/.."
 BUILD=build-bench
 COMPAT_DIR=/usr/lib/x86_64-linux-gnu/sdl12-compat
 ARGS=("$@")
-[ ${#ARGS[@]} -gt 0 ] || ARGS=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
+# Repetitions in random order, so a burst of load on a shared machine does not land on
+# one benchmark only; the ratios use the medians.
+[ ${#ARGS[@]} -gt 0 ] || ARGS=(--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
+                          --benchmark_report_aggregates_only=true)
 
 CALLGRIND=0
 if [ "${1:-}" = --callgrind ]; then
