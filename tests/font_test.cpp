@@ -196,6 +196,7 @@ TEST_P(FontByFormat, WriteTextWidthAndWriteCenterMatchTheModel)
         {"spaces_and_controls", kA, 10, 20, "! \t\n\x1f\x01#"},
         {"unclosed_cell_like_space", kA, 10, 20, "$%$%%#"},
         {"negative_x_clipped", kA, -5, 20, "#$!\"#"},
+        {"last_column_on_left_edge", kA, -5, 20, "#"}, // the glyph that is only just visible
         {"saturates_far_left", kA, -40000, 20, "$#$"},
         {"no_16_bit_wrap", kA, -65436, 20, "$"},
         {"starts_at_right_edge", kA, 640, 20, "$"},
