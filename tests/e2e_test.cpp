@@ -368,7 +368,7 @@ void check_show(Launch& r, bool logo, bool text, bool music, Clock::time_point u
             frames.push_back(*f);
         return f.has_value();
     };
-    ASSERT_TRUE(wait_until(3000, [&] {
+    ASSERT_TRUE(wait_until(8000, [&] {
         Look l = capture() ? look(frames.back(), logo, text) : Look{-1};
         return (!logo || l.logo_bad == 0) && (!text || l.text >= 20);
     })) << "logo or text not (or not right) on screen";
@@ -399,7 +399,7 @@ void check_show(Launch& r, bool logo, bool text, bool music, Clock::time_point u
         EXPECT_EQ(l.misplaced, 0) << "text pixels out of their glyph row";
     }
     if (music) {
-        EXPECT_TRUE(wait_until(3000, [&] { return r.sound(); })) << "the music is not playing";
+        EXPECT_TRUE(wait_until(8000, [&] { return r.sound(); })) << "the music is not playing";
     } else {
         EXPECT_TRUE(fs::file_size(r.dir / "audio.raw") > 0 && !r.sound()) << "expected silence";
     }
@@ -449,7 +449,7 @@ TEST_P(Intro, ShowsPlaysAndEndsOnRequest)
             kill(r.proc->pid, SIGTERM);
         else
             g_x->send_delete_window(w);
-        EXPECT_EQ(r.proc->wait(5000).value_or(-1), 0) << "(-1: still running) stderr: " << r.err();
+        EXPECT_EQ(r.proc->wait(10000).value_or(-1), 0) << "(-1: still running) stderr: " << r.err();
         EXPECT_EQ(r.out(), "");
     }
 }
@@ -473,7 +473,7 @@ TEST_P(Intro, StartupFailuresExitWithTheirMessage)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         Launch r(GetParam(), {Fifo, Fifo, Fifo}, c.env, c.display);
-        ASSERT_EQ(r.proc->wait(6000).value_or(-1), c.status)
+        ASSERT_EQ(r.proc->wait(15000).value_or(-1), c.status)
             << "(-1: hung, so it opened an asset) stdout: " << r.out() << " stderr: " << r.err();
         std::string msg = c.on_stderr ? r.err() : r.out();
         EXPECT_TRUE(msg.rfind(c.message, 0) == 0 && msg.size() > std::strlen(c.message) + 1 &&
