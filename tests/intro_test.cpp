@@ -1,6 +1,7 @@
 // intro_test.cpp: the intro module's snow, frame, tick gate, scroller and main loop, driven
-// through its globals. The module is compiled into this test with its entry point renamed,
-// and the clock, the event queue and the flip are replaced so every case is deterministic.
+// through its globals. The module is compiled into this test with its entry point renamed;
+// the clock and the flip are replaced and events are queued frame by frame, so every case
+// is deterministic.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -312,8 +313,9 @@ TEST_F(Display, TextLayerScrollsUnderTheLogoAndEndsEmpty)
     update_text();
     EXPECT_EQ(fontx, -SFont_TextWidth(Font, message) - 640) << "the scroll has stopped";
     draw();
+    const Uint16 black = SDL_MapRGB(screen->format, 0, 0, 0);
     for (Uint16 p : rows(fonty))
-        ASSERT_EQ(p, 0);
+        ASSERT_EQ(p, black);
     SFont_FreeFont(Font);
     SDL_FreeSurface(logo);
 }
