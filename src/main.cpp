@@ -9,7 +9,10 @@
 
 #include "SFonttr.h"
 
+#define SCREEN_W 640 /* the display, in pixels */
+#define SCREEN_H 480
 #define FLAKES 999
+#define STEP_MS 55 /* least time between two animation steps */
 
 /* One snowflake: column, row (0 or less while it waits above the screen) and depth layer,
    0 nearest, which sets both its speed and its grey. */
@@ -73,8 +76,8 @@ void putpixel(SDL_Surface* surface, int x, int y, Uint32 pixel)
 void init_snow()
 {
     for (int i = 0; i < FLAKES; i++) {
-        kar[i].x = rand() % 640;
-        kar[i].y = -(rand() % 480);
+        kar[i].x = rand() % SCREEN_W;
+        kar[i].y = -(rand() % SCREEN_H);
         kar[i].layer = rand() % 3;
     }
     snowcol[0] = SDL_MapRGB(screen->format, 250, 250, 250);
@@ -88,9 +91,9 @@ void update_snow()
 {
     for (int i = 0; i < FLAKES; i++) {
         kar[i].y = kar[i].y - kar[i].layer + 3;
-        if (kar[i].y > 479) {
+        if (kar[i].y > SCREEN_H - 1) {
             kar[i].y = -1;
-            kar[i].x = rand() % 640;
+            kar[i].x = rand() % SCREEN_W;
             kar[i].layer = rand() % 3;
         }
     }
@@ -105,7 +108,7 @@ void draw_text()
    nothing of it can show again, so it stops there instead of running on to overflow. */
 void update_text()
 {
-    if (fontx > -SFont_TextWidth(Font, message) - 640)
+    if (fontx > -SFont_TextWidth(Font, message) - SCREEN_W)
         fontx = fontx - 5;
 }
 
@@ -119,7 +122,7 @@ static void draw()
     if (SDL_MUSTLOCK(screen))
         SDL_LockSurface(screen);
     for (int i = 0; i < FLAKES; i++) {
-        if (kar[i].x > 0 && kar[i].x <= 639 && kar[i].y > 0 && kar[i].y <= 479)
+        if (kar[i].x > 0 && kar[i].x <= SCREEN_W - 1 && kar[i].y > 0 && kar[i].y <= SCREEN_H - 1)
             putpixel(screen, kar[i].x, kar[i].y, snowcol[kar[i].layer]);
     }
     if (SDL_MUSTLOCK(screen))
@@ -131,7 +134,7 @@ static void draw()
        late frame slows the animation rather than making it jump. */
     newtick = SDL_GetTicks();
     differ = (Sint32)(newtick - oldtick);
-    if (differ > 54) {
+    if (differ >= STEP_MS) {
         oldtick = newtick;
         update_snow();
         update_text();
@@ -159,7 +162,7 @@ int main(int argc, char* argv[])
         exit(1);
     }
     atexit(SDL_Quit);
-    screen = SDL_SetVideoMode(640, 480, 16, SDL_FULLSCREEN);
+    screen = SDL_SetVideoMode(SCREEN_W, SCREEN_H, 16, SDL_FULLSCREEN);
     if (screen == NULL) {
         printf("Couldn't set 640x480x16 video mode: %s\n", SDL_GetError());
         exit(2);
@@ -181,7 +184,7 @@ int main(int argc, char* argv[])
     init_snow();
     int done = 0;
     oldtick = SDL_GetTicks();
-    fontx = 640;
+    fontx = SCREEN_W; /* just past the right edge */
     fonty = 360;
     dest.x = 190;
     dest.y = 50;
