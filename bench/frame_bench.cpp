@@ -41,10 +41,16 @@ namespace {
 const Sint32 MID_SCROLL = -2000;
 const Sint32 PAST_END = -100000;
 
-// Holds the clock on the last step so draw() takes no animation step.
-void hold_gate()
+// Whole frames with the scroller held at x: the clock stays on the last step, so draw()
+// takes no animation step.
+void frames_at(benchmark::State& state, Sint32 x)
 {
+    fontx = x;
     oldtick = fake_now;
+    for (auto _ : state) {
+        draw();
+        benchmark::ClobberMemory();
+    }
 }
 
 void BM_Clear(benchmark::State& state)
@@ -57,12 +63,7 @@ void BM_Clear(benchmark::State& state)
 
 void BM_Frame(benchmark::State& state)
 {
-    fontx = MID_SCROLL;
-    hold_gate();
-    for (auto _ : state) {
-        draw();
-        benchmark::ClobberMemory();
-    }
+    frames_at(state, MID_SCROLL);
 }
 
 void BM_Step(benchmark::State& state)
@@ -80,12 +81,7 @@ void BM_Step(benchmark::State& state)
 
 void BM_LateFrame(benchmark::State& state)
 {
-    fontx = PAST_END;
-    hold_gate();
-    for (auto _ : state) {
-        draw();
-        benchmark::ClobberMemory();
-    }
+    frames_at(state, PAST_END);
 }
 
 void BM_Memset(benchmark::State& state)
