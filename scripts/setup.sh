@@ -1,4 +1,5 @@
-# setup.sh: sourced by run.sh and test.sh; installs missing Debian packages and builds.
+# setup.sh: sourced by run.sh, test.sh, release.sh and the asset script; installs missing
+# Debian packages, builds, and reads the project version.
 
 # Installs those of the named packages that are not installed yet, quietly, running
 # apt-get update once per shell; through sudo when not root.
@@ -12,10 +13,10 @@ ensure_packages() {
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
     if [ -z "${SNOWINTRO_APT_UPDATED:-}" ]; then
-        "${sudo[@]}" apt-get update -qq
-        SNOWINTRO_APT_UPDATED=1
+        "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+        export SNOWINTRO_APT_UPDATED=1 # release.sh runs several scripts that source this
     fi
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # What building the intro needs.
@@ -27,4 +28,9 @@ build_into() {
     shift
     cmake -S . -B "$dir" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >/dev/null
+}
+
+# The project version, from the one place it is set: project() in CMakeLists.txt.
+project_version() {
+    sed -n 's/^project(snowintro VERSION \([0-9.]*\).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../CMakeLists.txt"
 }
