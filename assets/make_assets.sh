@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Regenerates font.bmp, logo.bmp and velimora.mp3 beside this script.
+# Regenerates font.bmp, logo.bmp and velimora.mp3 beside this script, and the program's
+# icon in icons/.
 # Needs these Debian packages (installed here if missing):
 #   g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame
+#   librsvg2-bin icoutils
 # Reproducible: running it twice gives byte-identical files (sox runs with -R
 # so its dither and noise are seeded; lame uses fixed options and no tags).
 set -euo pipefail
@@ -11,7 +13,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 ttf=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 
 . "$here/../scripts/setup.sh"
-ensure_packages g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame
+ensure_packages g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame \
+    librsvg2-bin icoutils
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -20,6 +23,57 @@ trap 'rm -rf "$tmp"' EXIT
 # shellcheck disable=SC2046  # pkg-config output must split into words
 g++ -std=c++17 -O2 "$here/assetgen.cpp" -o "$tmp/assetgen" $(pkg-config --cflags --libs sdl SDL_ttf)
 "$tmp/assetgen" "$ttf" "$here"
+
+# --- icon --------------------------------------------------------------------
+# A snowflake in the font's icy ramp with its navy shadow, on the night sky, with a few
+# flakes in the intro's three snow greys. The SVG is the source; the desktop sizes and
+# the Windows .ico (its 256 px image stored as PNG) are rendered from it.
+mkdir -p "$here/icons"
+cat >"$here/icons/snowintro.svg" <<'SVG'
+<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="256" height="256" viewBox="0 0 256 256">
+  <title>Snowfall</title>
+  <defs>
+    <linearGradient id="night" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#000000"/>
+      <stop offset="1" stop-color="#0a1c4a"/>
+    </linearGradient>
+    <linearGradient id="ice" gradientUnits="userSpaceOnUse" x1="0" y1="36" x2="0" y2="220">
+      <stop offset="0" stop-color="#ecfaff"/>
+      <stop offset="0.45" stop-color="#80d6ff"/>
+      <stop offset="1" stop-color="#2054e0"/>
+    </linearGradient>
+    <g id="arm">
+      <path d="M128 128V40M128 70l-22-22M128 70l22-22M128 100l-16-16M128 100l16-16"/>
+    </g>
+    <g id="flake">
+      <use xlink:href="#arm"/>
+      <use xlink:href="#arm" transform="rotate(60 128 128)"/>
+      <use xlink:href="#arm" transform="rotate(120 128 128)"/>
+      <use xlink:href="#arm" transform="rotate(180 128 128)"/>
+      <use xlink:href="#arm" transform="rotate(240 128 128)"/>
+      <use xlink:href="#arm" transform="rotate(300 128 128)"/>
+    </g>
+  </defs>
+  <rect x="8" y="8" width="240" height="240" rx="40" fill="url(#night)"/>
+  <g fill="none" stroke-linecap="round" stroke-linejoin="round" stroke-width="16">
+    <use xlink:href="#flake" stroke="#08163e" transform="translate(5 6)"/>
+    <use xlink:href="#flake" stroke="url(#ice)"/>
+  </g>
+  <g>
+    <rect x="40" y="52" width="6" height="6" fill="#fafafa"/>
+    <rect x="204" y="76" width="6" height="6" fill="#cdcdcd"/>
+    <rect x="60" y="196" width="6" height="6" fill="#9b9b9b"/>
+    <rect x="196" y="204" width="6" height="6" fill="#fafafa"/>
+    <rect x="30" y="132" width="6" height="6" fill="#cdcdcd"/>
+  </g>
+</svg>
+SVG
+for size in 16 32 48 64 128 256; do
+    rsvg-convert -w $size -h $size "$here/icons/snowintro.svg" -o "$here/icons/snowintro-$size.png"
+done
+icotool -c -o "$here/icons/snowintro.ico" "$here"/icons/snowintro-{16,32,48}.png \
+    -r "$here/icons/snowintro-256.png"
 
 # --- music -------------------------------------------------------------------
 # 16 bars of 8 steps, a step being an eighth note of 0.25 s (120 bpm): 32 s in
