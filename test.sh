@@ -8,6 +8,9 @@ cd "$(dirname "$0")"
 # with its libFuzzer runtime for the font fuzzer, and Valgrind for the memcheck runs.
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev xvfb xdotool libx11-dev libsdl1.2-compat \
     clang libclang-rt-14-dev valgrind
+# The installed tree's and the Debian package's checks (release-deb.sh installs what
+# building the package needs).
+ensure_packages lintian desktop-file-utils appstream man-db
 
 build_into build
 ctest --test-dir build --output-on-failure
