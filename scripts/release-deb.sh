@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
 
-ensure_packages "${BUILD_PACKAGES[@]}" debhelper dpkg-dev
+# dpkg-buildpackage also checks for build-essential, which every Debian build assumes.
+ensure_packages "${BUILD_PACKAGES[@]}" debhelper dpkg-dev build-essential
 
 version=$(project_version)
 changelog_version=$(dpkg-parsechangelog -SVersion)

@@ -28,7 +28,7 @@ cmake)
     files=$(cd "$root" && find . ! -type d | sed 's|^\./||')
     ;;
 deb)
-    lintian --fail-on error,warning "$source" 2>/dev/null || fail "lintian reports the tags above"
+    lintian --fail-on error,warning "$source" || fail "lintian reports the tags above"
     depends=$(dpkg-deb -f "$source" Depends)
     grep -q 'libsdl1.2debian' <<<"$depends" && grep -q 'libsdl-mixer1.2' <<<"$depends" ||
         fail "Depends lacks SDL 1.2 or SDL_mixer 1.2: $depends"
