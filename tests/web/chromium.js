@@ -1,0 +1,274 @@
+// chromium.js: drives the browser build in Debian's headless Chromium, the pages served from
+// 127.0.0.1. WEB_DIR is the fixture's folder (tests/web/build.sh): page/, build/, node/.
+//   node chromium.js fidelity WEB_DIR NATIVE_FRAMES   the frame checker, browser vs native
+//   node chromium.js page WEB_DIR                      the release page, click to key press
+//   node chromium.js figures WEB_DIR                   frames per second and main-thread time
+"use strict";
+const childProcess = require("child_process");
+const fs = require("fs");
+const http = require("http");
+const path = require("path");
+
+const ASSETS = path.join(__dirname, "..", "..", "assets");
+const W = 640, H = 480;
+const LOGO_AT = [190, 50];
+const TEXT_TOP = 360;
+const GREYS = [250, 205, 155].map((v) => rgb565(v, v, v));
+const CAPTION = "SDL MultiMedia Application";
+const CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+    "--no-first-run", "--disable-background-networking", "--disable-component-update",
+    "--disable-sync"];
+const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css",
+    ".wasm": "application/wasm", ".data": "application/octet-stream" };
+
+function rgb565(r, g, b) {
+    return (r >> 3) << 11 | (g >> 2) << 5 | b >> 3;
+}
+
+function fail(message) {
+    console.error("FAIL: " + message);
+    process.exit(1);
+}
+
+function check(ok, message) {
+    if (!ok)
+        fail(message);
+    console.log("ok: " + message);
+}
+
+// Serves the folder on a free port of 127.0.0.1; extra maps URL paths to page texts.
+function serve(root, extra = {}) {
+    const server = http.createServer((req, res) => {
+        const url = decodeURIComponent(req.url.split("?")[0]);
+        if (extra[url] !== undefined) {
+            res.writeHead(200, { "Content-Type": "text/html" });
+            return res.end(extra[url]);
+        }
+        const file = path.join(root, path.normalize(url === "/" ? "/index.html" : url));
+        fs.readFile(file, (err, body) => {
+            if (err) {
+                res.writeHead(404);
+                return res.end();
+            }
+            res.writeHead(200, { "Content-Type": TYPES[path.extname(file)] || "application/octet-stream" });
+            res.end(body);
+        });
+    });
+    return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
+}
+
+// Chromium with its own profile and HOME under WEB_DIR; console errors and uncaught
+// exceptions are collected in page.errors.
+async function openBrowser(webDir) {
+    const { chromium } = require(path.join(webDir, "node", "node_modules", "playwright-core"));
+    const home = path.join(webDir, "chromium-home");
+    fs.mkdirSync(home, { recursive: true });
+    const context = await chromium.launchPersistentContext(path.join(webDir, "chromium-profile"), {
+        executablePath: "/usr/bin/chromium",
+        headless: true,
+        args: CHROMIUM_FLAGS,
+        env: { ...process.env, HOME: home },
+        viewport: { width: W, height: H },
+    });
+    const page = context.pages()[0] || await context.newPage();
+    page.errors = [];
+    page.lines = [];
+    page.on("console", (m) => {
+        if (m.type() === "error")
+            page.errors.push(m.text() + " " + m.location().url);
+        page.lines.push(m.text());
+    });
+    page.on("pageerror", (e) => page.errors.push(String(e)));
+    return { context, page };
+}
+
+async function waitForLine(page, prefix, ms) {
+    const deadline = Date.now() + ms;
+    while (!page.lines.some((l) => l.startsWith(prefix))) {
+        if (Date.now() > deadline)
+            fail(`no "${prefix}" line within ${ms} ms; errors: ${page.errors.join(" | ")}`);
+        await page.waitForTimeout(100);
+    }
+}
+
+// The canvas in RGB565, whose expansion to RGBA is one-to-one.
+async function canvas565(page) {
+    const rgba = Buffer.from(await page.evaluate(() => {
+        const c = document.getElementById("canvas");
+        const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+        let s = "";
+        for (let i = 0; i < d.length; i += 8192)
+            s += String.fromCharCode.apply(null, d.subarray(i, i + 8192));
+        return btoa(s);
+    }), "base64");
+    const px = new Uint16Array(W * H);
+    for (let i = 0; i < px.length; i++)
+        px[i] = rgb565(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
+    return px;
+}
+
+// A 16-bit RGB565 BMP (bottom-up) as { w, h, px }.
+function readBmp565(file) {
+    const b = fs.readFileSync(file);
+    const w = b.readInt32LE(18), h = b.readInt32LE(22), offset = b.readUInt32LE(10);
+    const stride = (w * 2 + 3) & ~3;
+    const px = new Uint16Array(w * h);
+    for (let y = 0; y < h; y++)
+        for (let x = 0; x < w; x++)
+            px[y * w + x] = b.readUInt16LE(offset + (h - 1 - y) * stride + 2 * x);
+    return { w, h, px };
+}
+
+async function fidelity(webDir, nativeFrames) {
+    const env = { ...process.env, SDL_VIDEODRIVER: "dummy", SDL_AUDIODRIVER: "dummy" };
+    const native = childProcess.execFileSync(nativeFrames, { cwd: ASSETS, env, encoding: "utf8" })
+        .trim().split("\n");
+    const server = await serve(path.join(webDir, "build"), {
+        "/frames.html": '<!DOCTYPE html><link rel="icon" href="data:,"><canvas id="canvas"></canvas><script>var Module = ' +
+            '{canvas: document.getElementById("canvas"), noAudioDecoding: true};</script>' +
+            '<script src="intro_frames.js"></script>',
+    });
+    const { context, page } = await openBrowser(webDir);
+    await page.goto(`http://127.0.0.1:${server.address().port}/frames.html`);
+    await waitForLine(page, "done:", 60000);
+    const web = page.lines.filter((l) => l.startsWith("frame ") || l.startsWith("done:"));
+    await context.close();
+    server.close();
+
+    for (let i = 0; i < Math.max(native.length, web.length); i++) {
+        if (native[i] === web[i])
+            continue;
+        const a = (native[i] || "").split(" "), b = (web[i] || "").split(" ");
+        const band = a.findIndex((v, k) => v !== b[k]) - 2;
+        fail(`line ${i} differs${band >= 0 ? ` in rows ${48 * band} to ${48 * band + 47}` : ""}:` +
+             `\n  native:  ${native[i]}\n  browser: ${web[i]}`);
+    }
+    check(native[native.length - 1].endsWith("status 0") && native.length > 100,
+          `${native.length - 1} frames and the exit status alike in the browser and natively`);
+    check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
+}
+
+// The shift d (1..W) that carries every text pixel of a to the same value in b at x - d;
+// text pixels are those in the text rows that are neither black nor a snow grey.
+function textShift(a, b, rows) {
+    const text = [];
+    for (let y = TEXT_TOP; y < TEXT_TOP + rows; y++)
+        for (let x = 0; x < W; x++) {
+            const v = a[y * W + x];
+            if (v !== 0 && !GREYS.includes(v))
+                text.push([x, y, v]);
+        }
+    for (let d = 1; d < W; d++)
+        if (text.every(([x, y, v]) => x - d < 0 || b[y * W + x - d] === v) &&
+            text.some(([x]) => x - d >= 0))
+            return { d, pixels: text.length };
+    return { d: 0, pixels: text.length };
+}
+
+async function startPage(webDir) {
+    const server = await serve(path.join(webDir, "page"));
+    const { context, page } = await openBrowser(webDir);
+    // Keeps hold of the page's audio contexts, to ask them their state.
+    await page.addInitScript(() => {
+        const Base = window.AudioContext;
+        window.audioContexts = [];
+        window.AudioContext = class extends Base {
+            constructor(...args) {
+                super(...args);
+                window.audioContexts.push(this);
+            }
+        };
+    });
+    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
+    await page.click("#start");
+    return { server, context, page };
+}
+
+async function pageTest(webDir) {
+    const { server, context, page } = await startPage(webDir);
+    await page.waitForTimeout(2500);
+    const a = await canvas565(page);
+    await page.waitForTimeout(700);
+    const b = await canvas565(page);
+
+    const logo = readBmp565(path.join(ASSETS, "logo.bmp"));
+    const font = readBmp565(path.join(ASSETS, "font.bmp"));
+    const [lx, ly] = LOGO_AT;
+    let logoSame = true;
+    for (let y = 0; y < logo.h; y++)
+        for (let x = 0; x < logo.w; x++)
+            logoSame = logoSame && b[(ly + y) * W + lx + x] === logo.px[y * logo.w + x];
+    check(logoSame, `the logo at (${lx}, ${ly}) as in logo.bmp`);
+
+    const inLogo = (x, y) => x >= lx && x < lx + logo.w && y >= ly && y < ly + logo.h;
+    const inText = (y) => y >= TEXT_TOP && y < TEXT_TOP + font.h - 1;
+    let stray = 0, snow = 0;
+    for (let y = 0; y < H; y++)
+        for (let x = 0; x < W; x++) {
+            const v = b[y * W + x];
+            if (inLogo(x, y) || inText(y) || v === 0)
+                continue;
+            if (GREYS.includes(v))
+                snow++;
+            else
+                stray++;
+        }
+    check(stray === 0 && snow > 0, `snow only in the three greys (${snow} flakes, ${stray} other)`);
+
+    const { d, pixels } = textShift(a, b, font.h - 1);
+    check(pixels > 0 && d > 0 && d % 5 === 0, `the text band moved ${d} pixels, in 5-pixel steps`);
+
+    const states = await page.evaluate(() => window.audioContexts.map((c) => c.state));
+    check(states.length > 0 && states.every((s) => s === "running"), `audio context ${states}`);
+    check(await page.title() === CAPTION, `the caption "${CAPTION}" as the page title`);
+
+    await page.keyboard.press("Space");
+    await page.waitForSelector("#end", { state: "visible", timeout: 10000 });
+    check(true, "a key press ends the intro and shows the end screen");
+    check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
+    await context.close();
+    server.close();
+}
+
+// Frames are the canvas puts; main-thread time is Chromium's own busy time.
+async function figures(webDir) {
+    const { server, context, page } = await startPage(webDir);
+    await page.evaluate(() => {
+        const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
+        window.frames = 0;
+        proto.putImageData = function (...args) {
+            window.frames++;
+            return put.apply(this, args);
+        };
+    });
+    const cdp = await context.newCDPSession(page);
+    await cdp.send("Performance.enable");
+    const busy = async () => (await cdp.send("Performance.getMetrics")).metrics
+        .find((m) => m.name === "TaskDuration").value;
+    await page.waitForTimeout(1000);
+    const f0 = await page.evaluate(() => window.frames), b0 = await busy(), t0 = Date.now();
+    await page.waitForTimeout(5000);
+    const f1 = await page.evaluate(() => window.frames), b1 = await busy(), t1 = Date.now();
+    const frames = f1 - f0;
+    console.log(`frames per second: ${(frames * 1000 / (t1 - t0)).toFixed(1)}`);
+    console.log(`main-thread time per frame: ${((b1 - b0) * 1000 / frames).toFixed(2)} ms`);
+    await context.close();
+    server.close();
+}
+
+async function main() {
+    const [mode, webDir, extra] = process.argv.slice(2);
+    if (!webDir || !fs.existsSync(webDir))
+        fail("usage: node chromium.js fidelity|page|figures WEB_DIR [NATIVE_FRAMES]");
+    if (mode === "fidelity")
+        await fidelity(webDir, extra);
+    else if (mode === "page")
+        await pageTest(webDir);
+    else if (mode === "figures")
+        await figures(webDir);
+    else
+        fail(`unknown mode "${mode}"`);
+}
+
+main().catch((e) => fail(e.stack || String(e)));

@@ -1,0 +1,334 @@
+/* sdl_surface.cpp: SDL 1.2's software surfaces for the browser build, on a 16-bit RGB565
+   screen shown on the page's canvas.
+
+   Emscripten's own SDL 1.2 emulation departs from SDL 1.2 exactly where the intro and its
+   font module rely on it: its screen is always 32-bit, colour keys are ignored, pixels
+   written outside Lock/Unlock are lost, a fill with the value 0 draws nothing, and its BMP
+   reader misplaces 16-bit pictures. So this file supplies the surface calls the two modules
+   make, with SDL 1.2's behaviour:
+     SDL_SetVideoMode   a 640x480 RGB565 screen in memory (only 16 bits per pixel is offered)
+     SDL_MapRGB, SDL_GetRGB   SDL 1.2's packing and expansion of a surface's own format
+     SDL_FillRect       clipped to the surface's clip rectangle
+     SDL_UpperBlit      SDL 1.2's clipping, the clipped rectangle written back, colour keys
+     SDL_SetColorKey, SDL_LockSurface, SDL_UnlockSurface, SDL_FreeSurface
+     SDL_LoadBMP_RW     16-bit RGB565 BMPs, the format of the intro's pictures
+     SDL_Flip           converts the frame to RGBA and puts it on Module.canvas
+   Events, timing, sleeping, file streams and music stay with Emscripten's emulation. */
+#include "SDL.h"
+
+#include <emscripten.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* A surface with the colour key SDL 1.2 keeps in its pixel format. */
+struct KeyedSurface {
+    SDL_Surface surface; /* first, so the two pointers convert */
+    Uint32 colorkey;
+};
+
+/* Every surface here is RGB565; SDL 1.2 gives the same masks for a 16-bit screen. */
+static SDL_PixelFormat rgb565 = {
+    0, NULL, 16, 2, {0, 0}, 0xF800, 0x07E0, 0x001F, 0, 3, 2, 3, 8, 11, 5, 0, 0, 0, NULL};
+
+static const int BMP_MAX_SIDE = 16384; /* larger pictures are taken as damaged */
+
+static SDL_Surface* screen_surface;
+static Uint32* canvas_pixels; /* the frame as RGBA bytes, for the canvas */
+static Uint32 rgba_of[65536]; /* each 565 value's RGBA word, made with SDL_GetRGB */
+
+static SDL_Surface* create_surface(int w, int h)
+{
+    KeyedSurface* k = (KeyedSurface*)calloc(1, sizeof(KeyedSurface));
+    if (k == NULL)
+        return NULL;
+    SDL_Surface* s = &k->surface;
+    s->format = &rgb565;
+    s->w = w;
+    s->h = h;
+    s->pitch = (w * 2 + 3) & ~3; /* rows padded to 4 bytes, as SDL 1.2 does */
+    s->pixels = calloc(h, s->pitch);
+    s->clip_rect.w = w;
+    s->clip_rect.h = h;
+    s->refcount = 1;
+    if (s->pixels == NULL) {
+        free(k);
+        return NULL;
+    }
+    return s;
+}
+
+static void destroy_surface(SDL_Surface* s)
+{
+    if (s != NULL)
+        free(s->pixels);
+    free((KeyedSurface*)s);
+}
+
+EM_JS(void, canvas_set_size, (int w, int h), {
+    Module.canvas.width = w;
+    Module.canvas.height = h;
+});
+
+EM_JS(void, canvas_put, (const Uint32* pixels, int w, int h), {
+    var canvas = Module.canvas;
+    if (!canvas)
+        return;
+    var bytes = new Uint8ClampedArray(HEAPU8.buffer, pixels, w * h * 4);
+    canvas.getContext("2d").putImageData(new ImageData(bytes, w, h), 0, 0);
+});
+
+/* The name Emscripten's file stream was opened with: its streams are handles into a table
+   of names, and the first one is handle 0. */
+EM_JS(int, rwops_filename, (SDL_RWops* src, char* name, int size), {
+    var rw = SDL.rwops[src];
+    if (!rw || !rw.filename)
+        return 0;
+    stringToUTF8(rw.filename, name, size);
+    return 1;
+});
+
+extern "C" {
+
+SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
+{
+    (void)flags;
+    if (bpp != 16) {
+        SDL_SetError("Only 16 bits per pixel");
+        return NULL;
+    }
+    destroy_surface(screen_surface);
+    free(canvas_pixels);
+    canvas_pixels = (Uint32*)malloc((size_t)width * height * 4);
+    screen_surface = create_surface(width, height);
+    if (canvas_pixels == NULL || screen_surface == NULL)
+        return NULL;
+    for (Uint32 p = 0; p < 65536; p++) {
+        Uint8 r, g, b;
+        SDL_GetRGB(p, &rgb565, &r, &g, &b);
+        rgba_of[p] = r | g << 8 | b << 16 | 0xFFu << 24; /* RGBA in memory order */
+    }
+    canvas_set_size(width, height);
+    return screen_surface;
+}
+
+Uint32 SDL_MapRGB(const SDL_PixelFormat* f, Uint8 r, Uint8 g, Uint8 b)
+{
+    return (r >> f->Rloss) << f->Rshift | (g >> f->Gloss) << f->Gshift |
+           (b >> f->Bloss) << f->Bshift | f->Amask;
+}
+
+/* SDL 1.2's expansion: the value's bits, then its top bits again in the lost low bits. */
+void SDL_GetRGB(Uint32 pixel, const SDL_PixelFormat* f, Uint8* r, Uint8* g, Uint8* b)
+{
+    Uint32 v = (pixel & f->Rmask) >> f->Rshift;
+    *r = (Uint8)((v << f->Rloss) + (v >> (8 - (f->Rloss << 1))));
+    v = (pixel & f->Gmask) >> f->Gshift;
+    *g = (Uint8)((v << f->Gloss) + (v >> (8 - (f->Gloss << 1))));
+    v = (pixel & f->Bmask) >> f->Bshift;
+    *b = (Uint8)((v << f->Bloss) + (v >> (8 - (f->Bloss << 1))));
+}
+
+int SDL_FillRect(SDL_Surface* dst, const SDL_Rect* rect, Uint32 color)
+{
+    const SDL_Rect& clip = dst->clip_rect;
+    int x0 = clip.x, y0 = clip.y, x1 = clip.x + clip.w, y1 = clip.y + clip.h;
+    if (rect != NULL) {
+        x0 = SDL_max(x0, rect->x);
+        y0 = SDL_max(y0, rect->y);
+        x1 = SDL_min(x1, rect->x + rect->w);
+        y1 = SDL_min(y1, rect->y + rect->h);
+    }
+    for (int y = y0; y < y1; y++) {
+        Uint16* row = (Uint16*)((Uint8*)dst->pixels + y * dst->pitch);
+        for (int x = x0; x < x1; x++)
+            row[x] = (Uint16)color;
+    }
+    return 0;
+}
+
+int SDL_SetColorKey(SDL_Surface* surface, int flag, Uint32 key)
+{
+    if (flag & SDL_SRCCOLORKEY) {
+        surface->flags |= SDL_SRCCOLORKEY;
+        ((KeyedSurface*)surface)->colorkey = key;
+    } else {
+        surface->flags &= ~SDL_SRCCOLORKEY;
+    }
+    return 0;
+}
+
+int SDL_LockSurface(SDL_Surface* surface)
+{
+    surface->locked++;
+    return 0;
+}
+
+void SDL_UnlockSurface(SDL_Surface* surface)
+{
+    if (surface->locked > 0)
+        surface->locked--;
+}
+
+/* Copies w x h pixels from (sx, sy) to (dx, dy), all inside both surfaces, leaving out
+   the source's colour key when it has one. */
+static void copy_pixels(SDL_Surface* src, int sx, int sy, SDL_Surface* dst, int dx, int dy,
+                        int w, int h)
+{
+    bool keyed = src->flags & SDL_SRCCOLORKEY;
+    Uint16 key = (Uint16)((KeyedSurface*)src)->colorkey;
+    for (int y = 0; y < h; y++) {
+        const Uint16* from = (const Uint16*)((Uint8*)src->pixels + (sy + y) * src->pitch) + sx;
+        Uint16* to = (Uint16*)((Uint8*)dst->pixels + (dy + y) * dst->pitch) + dx;
+        if (!keyed) {
+            memcpy(to, from, w * 2);
+            continue;
+        }
+        for (int x = 0; x < w; x++)
+            if (from[x] != key)
+                to[x] = from[x];
+    }
+}
+
+/* SDL 1.2's public blit: clip the source rectangle to the source, then the destination to
+   the destination's clip rectangle, write the clipped rectangle back, and copy. */
+int SDL_UpperBlit(SDL_Surface* src, const SDL_Rect* srcrect, SDL_Surface* dst, SDL_Rect* dstrect)
+{
+    if (src == NULL || dst == NULL) {
+        SDL_SetError("SDL_UpperBlit: passed a NULL surface");
+        return -1;
+    }
+    if (src->locked || dst->locked) {
+        SDL_SetError("Surfaces must not be locked during blit");
+        return -1;
+    }
+    SDL_Rect whole = {0, 0, 0, 0};
+    if (dstrect == NULL)
+        dstrect = &whole;
+
+    int sx = 0, sy = 0, w = src->w, h = src->h;
+    if (srcrect != NULL) {
+        sx = srcrect->x;
+        w = srcrect->w;
+        if (sx < 0) {
+            w += sx;
+            dstrect->x -= sx;
+            sx = 0;
+        }
+        w = SDL_min(w, src->w - sx);
+        sy = srcrect->y;
+        h = srcrect->h;
+        if (sy < 0) {
+            h += sy;
+            dstrect->y -= sy;
+            sy = 0;
+        }
+        h = SDL_min(h, src->h - sy);
+    }
+
+    const SDL_Rect& clip = dst->clip_rect;
+    int d = clip.x - dstrect->x;
+    if (d > 0) {
+        w -= d;
+        dstrect->x += d;
+        sx += d;
+    }
+    d = dstrect->x + w - clip.x - clip.w;
+    if (d > 0)
+        w -= d;
+    d = clip.y - dstrect->y;
+    if (d > 0) {
+        h -= d;
+        dstrect->y += d;
+        sy += d;
+    }
+    d = dstrect->y + h - clip.y - clip.h;
+    if (d > 0)
+        h -= d;
+
+    if (w <= 0 || h <= 0) {
+        dstrect->w = dstrect->h = 0;
+        return 0;
+    }
+    dstrect->w = w;
+    dstrect->h = h;
+    copy_pixels(src, sx, sy, dst, dstrect->x, dstrect->y, w, h);
+    return 0;
+}
+
+/* Like SDL 1.2, freeing the screen does nothing. */
+void SDL_FreeSurface(SDL_Surface* surface)
+{
+    if (surface != screen_surface)
+        destroy_surface(surface);
+}
+
+int SDL_Flip(SDL_Surface* screen)
+{
+    for (int y = 0; y < screen->h; y++) {
+        const Uint16* row = (const Uint16*)((Uint8*)screen->pixels + y * screen->pitch);
+        Uint32* out = canvas_pixels + y * screen->w;
+        for (int x = 0; x < screen->w; x++)
+            out[x] = rgba_of[row[x]];
+    }
+    canvas_put(canvas_pixels, screen->w, screen->h);
+    return 0;
+}
+
+} /* extern "C" */
+
+static Uint32 le32(const Uint8* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | (Uint32)p[3] << 24;
+}
+
+/* A BMP file's pixels as a new surface: 16 bits per pixel with RGB565 bit fields, rows
+   bottom-up or top-down. Null for anything else or a file cut short. */
+static SDL_Surface* decode_bmp(const Uint8* file, long size)
+{
+    const long HEADERS = 54, MASKS = 12; /* file and info headers, then the bit fields */
+    if (size < HEADERS + MASKS || file[0] != 'B' || file[1] != 'M')
+        return NULL;
+    long offset = le32(file + 10);
+    int w = (int)le32(file + 18), h = (int)le32(file + 22);
+    int bits = file[28] | file[29] << 8;
+    bool rgb565_fields = le32(file + 30) == 3 && le32(file + 54) == rgb565.Rmask &&
+                         le32(file + 58) == rgb565.Gmask && le32(file + 62) == rgb565.Bmask;
+    bool top_down = h < 0;
+    h = top_down ? -h : h;
+    if (bits != 16 || !rgb565_fields || w < 1 || h < 1 || w > BMP_MAX_SIDE || h > BMP_MAX_SIDE)
+        return NULL;
+    long stride = (w * 2 + 3) & ~3;
+    if (offset > size || size - offset < stride * h)
+        return NULL;
+    SDL_Surface* s = create_surface(w, h);
+    if (s == NULL)
+        return NULL;
+    for (int y = 0; y < h; y++) {
+        const Uint8* row = file + offset + stride * (top_down ? y : h - 1 - y);
+        memcpy((Uint8*)s->pixels + y * s->pitch, row, w * 2);
+    }
+    return s;
+}
+
+extern "C" SDL_Surface* SDL_LoadBMP_RW(SDL_RWops* src, int freesrc)
+{
+    char name[1024];
+    SDL_Surface* s = NULL;
+    FILE* f = rwops_filename(src, name, sizeof name) ? fopen(name, "rb") : NULL;
+    if (f != NULL && fseek(f, 0, SEEK_END) == 0) {
+        long size = ftell(f);
+        Uint8* file = size > 0 ? (Uint8*)malloc(size) : NULL;
+        rewind(f);
+        if (file != NULL && fread(file, 1, size, f) == (size_t)size)
+            s = decode_bmp(file, size);
+        free(file);
+    }
+    if (f != NULL)
+        fclose(f);
+    if (freesrc)
+        SDL_FreeRW(src);
+    if (s == NULL)
+        SDL_SetError("Couldn't load a 16-bit RGB565 BMP");
+    return s;
+}
