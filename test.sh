@@ -11,6 +11,9 @@ ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev xvfb xdotool libx11-dev libs
 # The installed tree's and the Debian package's checks (release-deb.sh installs what
 # building the package needs).
 ensure_packages lintian desktop-file-utils appstream man-db
+# Browser tests: Debian's emscripten and headless Chromium, and npm for the test driver's one
+# package (a node that brings its own npm conflicts with Debian's).
+ensure_packages emscripten chromium $(command -v npm >/dev/null || echo npm)
 
 build_into build
 ctest --test-dir build --output-on-failure

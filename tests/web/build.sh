@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# build.sh WEB_DIR: the browser tests' fixture. Builds the release page into WEB_DIR/page and
-# the browser's frame checker in WEB_DIR/build, and installs the test driver's npm packages
+# build.sh WEB_DIR: the browser tests' fixture. Builds the browser tree in WEB_DIR/build with
+# the release page installed into WEB_DIR/page, and installs the test driver's npm packages
 # from the lock file into WEB_DIR/node.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -10,7 +10,6 @@ for tool in npm node; do
 done
 
 "$here/../../scripts/release-web.sh" "$web/build" "$web/page"
-NODE_PATH=/usr/share/nodejs cmake --build "$web/build" --target intro_frames -j"$(nproc)" >/dev/null
 
 # npm ci starts from scratch, so only run it when the lock file has changed.
 if ! cmp -s "$here/package-lock.json" "$web/node/package-lock.json"; then
