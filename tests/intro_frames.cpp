@@ -45,15 +45,15 @@ static Uint32 fake_now = 1000;
 static int frames_shown;
 static const pthread_t main_thread = pthread_self(); // SDL's audio thread sleeps too
 
-// 32-bit FNV-1a over the 565 values of rows [top, top + BAND_ROWS).
-static Uint32 band_checksum(int top)
+// 64-bit FNV-1a over the 565 values of rows [top, top + BAND_ROWS).
+static unsigned long long band_checksum(int top)
 {
-    Uint32 h = 2166136261u;
+    unsigned long long h = 14695981039346656037ull;
     for (int y = top; y < top + BAND_ROWS && y < screen->h; y++) {
         const Uint16* row = (const Uint16*)((Uint8*)screen->pixels + y * screen->pitch);
         for (int x = 0; x < screen->w; x++) {
-            h = (h ^ (row[x] & 0xFF)) * 16777619u;
-            h = (h ^ (row[x] >> 8)) * 16777619u;
+            h = (h ^ (row[x] & 0xFF)) * 1099511628211ull;
+            h = (h ^ (row[x] >> 8)) * 1099511628211ull;
         }
     }
     return h;
@@ -74,7 +74,7 @@ extern "C" void SDL_Delay(Uint32 ms)
     }
     printf("frame %d", frames_shown);
     for (int top = 0; top < screen->h; top += BAND_ROWS)
-        printf(" %08x", (unsigned)band_checksum(top));
+        printf(" %016llx", band_checksum(top));
     printf("\n");
     fake_now += MS_PER_FRAME;
     if (++frames_shown == FRAMES) {

@@ -6,7 +6,8 @@
    written outside Lock/Unlock are lost, a fill with the value 0 draws nothing, and its BMP
    reader misplaces 16-bit pictures. So this file supplies the surface calls the two modules
    make, with SDL 1.2's behaviour:
-     SDL_SetVideoMode   a 640x480 RGB565 screen in memory (only 16 bits per pixel is offered)
+     SDL_SetVideoMode   an RGB565 screen in memory, the canvas set to its size (only 16
+                        bits per pixel is offered)
      SDL_MapRGB, SDL_GetRGB   SDL 1.2's packing and expansion of a surface's own format
      SDL_FillRect       clipped to the surface's clip rectangle
      SDL_UpperBlit      SDL 1.2's clipping, the clipped rectangle written back, colour keys

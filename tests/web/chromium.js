@@ -15,6 +15,8 @@ const LOGO_AT = [190, 50];
 const TEXT_TOP = 360;
 const GREYS = [250, 205, 155].map((v) => rgb565(v, v, v));
 const CAPTION = "SDL MultiMedia Application";
+const CHROMIUM = "/usr/bin/chromium";
+const BAND_ROWS = 48; // rows per checksum of the frame checker
 const CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
     "--no-first-run", "--disable-background-networking", "--disable-component-update",
     "--disable-sync"];
@@ -64,7 +66,7 @@ async function openBrowser(webDir) {
     const home = path.join(webDir, "chromium-home");
     fs.mkdirSync(home, { recursive: true });
     const context = await chromium.launchPersistentContext(path.join(webDir, "chromium-profile"), {
-        executablePath: "/usr/bin/chromium",
+        executablePath: CHROMIUM,
         headless: true,
         args: CHROMIUM_FLAGS,
         env: { ...process.env, HOME: home },
@@ -140,7 +142,7 @@ async function fidelity(webDir, nativeFrames) {
             continue;
         const a = (native[i] || "").split(" "), b = (web[i] || "").split(" ");
         const band = a.findIndex((v, k) => v !== b[k]) - 2;
-        fail(`line ${i} differs${band >= 0 ? ` in rows ${48 * band} to ${48 * band + 47}` : ""}:` +
+        fail(`line ${i} differs${band >= 0 ? ` in rows ${BAND_ROWS * band} to ${BAND_ROWS * (band + 1) - 1}` : ""}:` +
              `\n  native:  ${native[i]}\n  browser: ${web[i]}`);
     }
     check(native[native.length - 1].endsWith("status 0") && native.length > 100,
@@ -236,9 +238,9 @@ async function figures(webDir) {
     const { server, context, page } = await startPage(webDir);
     await page.evaluate(() => {
         const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
-        window.frames = 0;
+        window.canvasPuts = 0;
         proto.putImageData = function (...args) {
-            window.frames++;
+            window.canvasPuts++;
             return put.apply(this, args);
         };
     });
@@ -247,9 +249,9 @@ async function figures(webDir) {
     const busy = async () => (await cdp.send("Performance.getMetrics")).metrics
         .find((m) => m.name === "TaskDuration").value;
     await page.waitForTimeout(1000);
-    const f0 = await page.evaluate(() => window.frames), b0 = await busy(), t0 = Date.now();
+    const f0 = await page.evaluate(() => window.canvasPuts), b0 = await busy(), t0 = Date.now();
     await page.waitForTimeout(5000);
-    const f1 = await page.evaluate(() => window.frames), b1 = await busy(), t1 = Date.now();
+    const f1 = await page.evaluate(() => window.canvasPuts), b1 = await busy(), t1 = Date.now();
     const frames = f1 - f0;
     console.log(`frames per second: ${(frames * 1000 / (t1 - t0)).toFixed(1)}`);
     console.log(`main-thread time per frame: ${((b1 - b0) * 1000 / frames).toFixed(2)} ms`);
@@ -261,6 +263,8 @@ async function main() {
     const [mode, webDir, extra] = process.argv.slice(2);
     if (!webDir || !fs.existsSync(webDir))
         fail("usage: node chromium.js fidelity|page|figures WEB_DIR [NATIVE_FRAMES]");
+    if (!fs.existsSync(CHROMIUM))
+        fail(`${CHROMIUM} is missing (Debian package chromium)`);
     if (mode === "fidelity")
         await fidelity(webDir, extra);
     else if (mode === "page")
@@ -271,4 +275,4 @@ async function main() {
         fail(`unknown mode "${mode}"`);
 }
 
-main().catch((e) => fail(e.stack || String(e)));
+main().catch((e) => fail(e.message || String(e)));
