@@ -59,13 +59,13 @@ function serve(root, extra = {}) {
     return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
 }
 
-// Chromium with its own profile and HOME under WEB_DIR; console errors and uncaught
+// Chromium with its own HOME and, per mode, profile under WEB_DIR; console errors and uncaught
 // exceptions are collected in page.errors.
-async function openBrowser(webDir) {
+async function openBrowser(webDir, mode) {
     const { chromium } = require(path.join(webDir, "node", "node_modules", "playwright-core"));
     const home = path.join(webDir, "chromium-home");
     fs.mkdirSync(home, { recursive: true });
-    const context = await chromium.launchPersistentContext(path.join(webDir, "chromium-profile"), {
+    const context = await chromium.launchPersistentContext(path.join(webDir, "chromium-profile-" + mode), {
         executablePath: CHROMIUM,
         headless: true,
         args: CHROMIUM_FLAGS,
@@ -130,7 +130,7 @@ async function fidelity(webDir, nativeFrames) {
             '{canvas: document.getElementById("canvas"), noAudioDecoding: true};</script>' +
             '<script src="intro_frames.js"></script>',
     });
-    const { context, page } = await openBrowser(webDir);
+    const { context, page } = await openBrowser(webDir, "fidelity");
     await page.goto(`http://127.0.0.1:${server.address().port}/frames.html`);
     await waitForLine(page, "done:", 60000);
     const web = page.lines.filter((l) => l.startsWith("frame ") || l.startsWith("done:"));
@@ -167,9 +167,9 @@ function textShift(a, b, rows) {
     return { d: 0, pixels: text.length };
 }
 
-async function startPage(webDir) {
+async function startPage(webDir, mode) {
     const server = await serve(path.join(webDir, "page"));
-    const { context, page } = await openBrowser(webDir);
+    const { context, page } = await openBrowser(webDir, mode);
     // Keeps hold of the page's audio contexts, to ask them their state.
     await page.addInitScript(() => {
         const Base = window.AudioContext;
@@ -188,7 +188,7 @@ async function startPage(webDir) {
 }
 
 async function pageTest(webDir) {
-    const { server, context, page } = await startPage(webDir);
+    const { server, context, page } = await startPage(webDir, "page");
     await page.waitForTimeout(2500);
     const a = await canvas565(page);
     await page.waitForTimeout(700);
@@ -235,7 +235,7 @@ async function pageTest(webDir) {
 
 // Frames are the canvas puts; main-thread time is Chromium's own busy time.
 async function figures(webDir) {
-    const { server, context, page } = await startPage(webDir);
+    const { server, context, page } = await startPage(webDir, "figures");
     await page.evaluate(() => {
         const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
         window.canvasPuts = 0;
