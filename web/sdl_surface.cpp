@@ -67,8 +67,11 @@ static void destroy_surface(SDL_Surface* s)
 }
 
 EM_JS(void, canvas_set_size, (int w, int h), {
-    Module.canvas.width = w;
-    Module.canvas.height = h;
+    var canvas = Module.canvas;
+    if (canvas) {
+        canvas.width = w;
+        canvas.height = h;
+    }
 });
 
 EM_JS(void, canvas_put, (const Uint32* pixels, int w, int h), {
