@@ -288,21 +288,22 @@ static Uint32 le32(const Uint8* p)
 
 /* A BMP file's pixels as a new surface: 16 bits per pixel with RGB565 bit fields, rows
    bottom-up or top-down. Null for anything else or a file cut short. */
-static SDL_Surface* decode_bmp(const Uint8* file, long size)
+static SDL_Surface* decode_bmp(const Uint8* file, Uint32 size)
 {
-    const long HEADERS = 54, MASKS = 12; /* file and info headers, then the bit fields */
+    const Uint32 HEADERS = 54, MASKS = 12; /* file and info headers, then the bit fields */
     if (size < HEADERS + MASKS || file[0] != 'B' || file[1] != 'M')
         return NULL;
-    long offset = le32(file + 10);
-    int w = (int)le32(file + 18), h = (int)le32(file + 22);
+    Uint32 offset = le32(file + 10);
+    Sint32 w = (Sint32)le32(file + 18), rows = (Sint32)le32(file + 22);
     int bits = file[28] | file[29] << 8;
     bool rgb565_fields = le32(file + 30) == 3 && le32(file + 54) == rgb565.Rmask &&
                          le32(file + 58) == rgb565.Gmask && le32(file + 62) == rgb565.Bmask;
-    bool top_down = h < 0;
-    h = top_down ? -h : h;
-    if (bits != 16 || !rgb565_fields || w < 1 || h < 1 || w > BMP_MAX_SIDE || h > BMP_MAX_SIDE)
+    bool top_down = rows < 0;
+    if (bits != 16 || !rgb565_fields || w < 1 || w > BMP_MAX_SIDE || rows == 0 ||
+        rows < -BMP_MAX_SIDE || rows > BMP_MAX_SIDE)
         return NULL;
-    long stride = (w * 2 + 3) & ~3;
+    int h = top_down ? -rows : rows;
+    Uint32 stride = (w * 2 + 3) & ~3;
     if (offset > size || size - offset < stride * h)
         return NULL;
     SDL_Surface* s = create_surface(w, h);
