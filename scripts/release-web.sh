@@ -13,8 +13,8 @@ ensure_packages cmake make emscripten
 # emcc's JS tools load Debian's node modules (acorn, terser); a node that is not Debian's
 # own does not look for them there.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$(em-config EMSCRIPTEN_ROOT)/cmake/Modules/Platform/Emscripten.cmake" >/dev/null
+toolchain=$(em-config EMSCRIPTEN_ROOT)/cmake/Modules/Platform/Emscripten.cmake
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 rm -rf "$out"
 cmake --install "$build" --prefix "$out" >/dev/null

@@ -52,7 +52,8 @@ function serve(root, extra = {}) {
                 res.writeHead(404);
                 return res.end();
             }
-            res.writeHead(200, { "Content-Type": TYPES[path.extname(file)] || "application/octet-stream" });
+            const type = TYPES[path.extname(file)] || "application/octet-stream";
+            res.writeHead(200, { "Content-Type": type });
             res.end(body);
         });
     });
@@ -65,7 +66,8 @@ async function openBrowser(webDir, mode) {
     const { chromium } = require(path.join(webDir, "node", "node_modules", "playwright-core"));
     const home = path.join(webDir, "chromium-home");
     fs.mkdirSync(home, { recursive: true });
-    const context = await chromium.launchPersistentContext(path.join(webDir, "chromium-profile-" + mode), {
+    const profile = path.join(webDir, "chromium-profile-" + mode);
+    const context = await chromium.launchPersistentContext(profile, {
         executablePath: CHROMIUM,
         headless: true,
         args: CHROMIUM_FLAGS,
@@ -126,8 +128,9 @@ async function fidelity(webDir, nativeFrames) {
     const native = childProcess.execFileSync(nativeFrames, { cwd: ASSETS, env, encoding: "utf8" })
         .trim().split("\n");
     const server = await serve(path.join(webDir, "build"), {
-        "/frames.html": '<!DOCTYPE html><link rel="icon" href="data:,"><canvas id="canvas"></canvas><script>var Module = ' +
-            '{canvas: document.getElementById("canvas"), noAudioDecoding: true};</script>' +
+        "/frames.html": '<!DOCTYPE html><link rel="icon" href="data:,">' +
+            '<canvas id="canvas"></canvas><script>var Module = {canvas: ' +
+            'document.getElementById("canvas"), noAudioDecoding: true};</script>' +
             '<script src="intro_frames.js"></script>',
     });
     const { context, page } = await openBrowser(webDir, "fidelity");
@@ -141,9 +144,10 @@ async function fidelity(webDir, nativeFrames) {
         if (native[i] === web[i])
             continue;
         const a = (native[i] || "").split(" "), b = (web[i] || "").split(" ");
-        const band = a.findIndex((v, k) => v !== b[k]) - 2;
-        fail(`line ${i} differs${band >= 0 ? ` in rows ${BAND_ROWS * band} to ${BAND_ROWS * (band + 1) - 1}` : ""}:` +
-             `\n  native:  ${native[i]}\n  browser: ${web[i]}`);
+        const band = a.findIndex((v, k) => v !== b[k]) - 2; // after "frame N"
+        const top = BAND_ROWS * band;
+        const rows = band >= 0 ? ` in rows ${top} to ${top + BAND_ROWS - 1}` : "";
+        fail(`line ${i} differs${rows}:\n  native:  ${native[i]}\n  browser: ${web[i]}`);
     }
     check(native[native.length - 1].endsWith("status 0") && native.length > 100,
           `${native.length - 1} frames and the exit status alike in the browser and natively`);
