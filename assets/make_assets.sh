@@ -2,10 +2,11 @@
 # Regenerates font.bmp, logo.bmp and velimora.mp3 beside this script, and the program's
 # icon in icons/.
 # Needs these Debian packages (installed here if missing):
-#   g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame
-#   librsvg2-bin icoutils
-# Reproducible: running it twice gives byte-identical files (sox runs with -R
-# so its dither and noise are seeded; lame uses fixed options and no tags).
+#   g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core
+#   fluidsynth timgm6mb-soundfont sox ffmpeg lame librsvg2-bin icoutils
+# Reproducible: running it twice gives byte-identical files (fluidsynth renders
+# with fixed settings to float samples, so nothing is dithered at random; sox
+# runs with -R so its dither is seeded; lame uses fixed options and no tags).
 set -euo pipefail
 export LC_ALL=C  # decimal points for sox, plain sort order for globs
 
@@ -13,8 +14,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 ttf=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 
 . "$here/../scripts/setup.sh"
-ensure_packages g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core sox lame \
-    librsvg2-bin icoutils
+ensure_packages g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core \
+    fluidsynth timgm6mb-soundfont sox ffmpeg lame librsvg2-bin icoutils
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -76,85 +77,34 @@ icotool -c -o "$here/icons/snowintro.ico" "$here"/icons/snowintro-{16,32,48}.png
     -r "$here/icons/snowintro-256.png"
 
 # --- music -------------------------------------------------------------------
-# 16 bars of 8 steps, a step being an eighth note of 0.25 s (120 bpm): 32 s in
-# A minor. Each track is its notes rendered one by one and concatenated; the
-# tracks are then panned, mixed and given some reverb. The last bar decays to
-# silence so the loop seam of the MP3 falls on a rest.
-sr=44100 step_ms=250 n=0
-sec() { printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)); }
-
-# note TRACK STEPS "PITCHES" — pitches in semitones from A4 (sox's %N), "r" for
-# a rest; several pitches make a chord. The track decides timbre and envelope.
-note() {
-    local track=$1 ms=$(($2 * step_ms)) pitches=$3 out tones=() p wave env
-    out=$tmp/$track-$(printf %04d $n).wav
-    n=$((n + 1))
-    if [ "$pitches" = r ]; then
-        sox -R -n -r $sr -c 1 "$out" trim 0 "$(sec $ms)"
-        return
-    fi
-    case $track in
-        pad)   wave='triangle %@'     env="fade q 0.15 $(sec $ms) $(sec $((ms / 3))) tremolo 5 15 vol 0.8" ;;
-        bass)  wave='triangle %@'     env="fade h 0.005 $(sec $ms) $(sec $((ms * 3 / 4)))" ;;
-        lead)  wave='square %@ 0 0 25' env="vol 0.5 highpass 60 lowpass 2800 fade t 0.01 $(sec $ms) $(sec $((ms / 2)))" ;;
-        spark) wave='sine %@'         env="fade t 0.004 $(sec $ms) $(sec $((ms - 10))) vol 0.6" ;;
-    esac
-    for p in $pitches; do
-        # shellcheck disable=SC2206  # the template splits into synth arguments
-        tones+=(${wave//@/$p})
-    done
-    # One channel per pitch, mixed down to mono on output.
-    # shellcheck disable=SC2086  # $env is a list of effect arguments
-    sox -R -r $sr -c "$(wc -w <<<"$pitches")" -n -c 1 "$out" synth "$(sec $ms)" "${tones[@]}" $env
-}
-
-# Chords as (pad voicing | bass root), one per bar.
-chords=(
-    "-12 -9 -5|-24" "-12 -9 -4|-28" "-14 -9 -5|-21" "-14 -10 -7|-26"
-    "-12 -9 -5|-24" "-12 -9 -4|-28" "-12 -7 -4|-31" "-13 -10 -5|-29"
-    "-12 -9 -5|-24" "-12 -9 -4|-28" "-14 -9 -5|-21" "-14 -10 -7|-26"
-    "-12 -9 -4|-28" "-14 -10 -7|-26" "-13 -10 -5|-29" "-12 -9 -5|-24"
-)
-# Melody, one bar per entry: pitch:steps pairs (A4=0, C5=3, E5=7, A5=12).
-melody=(
-    "0:2 3:2 7:3 5:1"    "3:2 8:2 7:2 3:2"    "7:2 10:2 7:2 3:1 5:1" "5:4 2:2 r:2"
-    "12:3 10:1 7:2 3:2"  "8:3 7:1 3:2 0:2"    "5:2 8:2 12:2 8:2"     "2:2 7:2 11:4"
-    "12:3 14:1 15:2 14:1 12:1" "12:2 8:2 3:2 8:2" "10:3 7:1 3:2 7:2" "5:3 10:1 2:2 5:2"
-    "3:2 8:2 12:2 15:2"  "14:3 12:1 10:2 5:2" "7:2 11:2 14:2 11:2"   "12:6 r:2"
-)
-last=$((${#chords[@]} - 1))
-for bar in "${!chords[@]}"; do
-    pad=${chords[bar]%|*} root=${chords[bar]#*|}
-    read -r c1 c2 c3 <<<"$pad"
-    if ((bar < last)); then
-        note pad 8 "$pad"
-        # Bass: root, root, octave, root — a slow pulse under the pad.
-        note bass 3 "$root"; note bass 1 "$root"; note bass 2 "$((root + 12))"; note bass 2 "$root"
-        # Sparkles (the falling snow): chord tones two octaves up, from bar 5 on.
-        for p in $c1 $c2 $c3 $((c1 + 12)) $c3 $c2 $((c1 + 12)) $((c2 + 12)); do
-            if ((bar >= 4)); then note spark 1 "$((p + 24))"; else note spark 1 r; fi
-        done
-    else
-        # Final bar: the tonic rings out and fades before the loop restarts.
-        note pad 6 "$pad"; note pad 2 r
-        note bass 6 "$root"; note bass 2 r
-        note spark 3 "$((c1 + 24)) $((c2 + 24)) $((c3 + 24))"; note spark 5 r
-    fi
-    for ev in ${melody[bar]}; do
-        note lead "${ev#*:}" "${ev%:*}"
-    done
-done
-
-for t in pad bass lead spark; do
-    sox -R "$tmp/$t"-*.wav "$tmp/$t.wav"
-done
-# Four mono tracks into stereo: bass centred, pad and lead a little off-centre,
-# sparkles wider; reverb for the cold open air; down to 22050 Hz, the rate the
-# intro mixes at, so playback needs no resampling.
-sox -R -M "$tmp/pad.wav" "$tmp/bass.wav" "$tmp/lead.wav" "$tmp/spark.wav" \
-    -r 22050 -b 16 "$tmp/mix.wav" \
-    remix 1v0.30,2v0.45,3v0.30,4v0.12 1v0.24,2v0.45,3v0.22,4v0.22 \
-    highpass 20 reverb 55 40 85 100 15 -3 \
-    trim 0 32 fade t 0 32 0.3 norm -1.5 rate -v 22050
+# score.cpp writes the score as MIDI and prints its length; fluidsynth renders it
+# with a General MIDI soundfont; sox cuts it to the score's length (the reverb
+# tail has died away in the last bar's rest), fades that rest to digital silence
+# so the loop seam is clean, and resamples to 22050 Hz, the rate the intro mixes
+# at; ffmpeg's loudnorm measures the loudness and then applies one fixed gain
+# (linear mode) to reach the target; lame encodes.
+sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
+loudness='I=-16:TP=-1.5:LRA=11'
+g++ -std=c++17 -O2 "$here/score.cpp" -o "$tmp/score"
+len=$("$tmp/score" "$tmp/tune.mid")
+fluidsynth -n -i -q -g 0.5 -r 44100 -o synth.cpu-cores=1 -o player.timing-source=sample \
+    -O float -T wav -F "$tmp/render.wav" "$sf2" "$tmp/tune.mid" >/dev/null
+sox -R "$tmp/render.wav" -e floating-point -b 32 "$tmp/cut.wav" \
+    trim 0 "$len" fade t 0 "$len" 1.5 rate -v 22050 2>/dev/null
+# Pass one's JSON report becomes pass two's measured_* options.
+measured=$(ffmpeg -hide_banner -nostats -i "$tmp/cut.wav" -af "loudnorm=$loudness:print_format=json" -f null - 2>&1 |
+    awk -F'"' '/"input_(i|tp|lra|thresh)"/ { n = substr($2, 7); if (n != "thresh") n = toupper(n)
+                                             printf "%smeasured_%s=%s", sep, n, $4; sep = ":" }')
+[ -n "$measured" ] || { echo "make_assets.sh: ffmpeg's loudnorm gave no measurement" >&2; exit 1; }
+ffmpeg -hide_banner -nostats -loglevel error -y -i "$tmp/cut.wav" \
+    -af "loudnorm=$loudness:$measured:linear=true,aresample=22050" -c:a pcm_s16le -bitexact "$tmp/mix.wav"
 lame --quiet --noreplaygain -t --cbr -b 96 -q 2 -m j "$tmp/mix.wav" "$here/velimora.mp3"
-echo "velimora.mp3: $(soxi -D "$tmp/mix.wav") s, $(soxi -r "$tmp/mix.wav") Hz, $(soxi -c "$tmp/mix.wav") channels"
+
+# What the MP3 decodes to: length, loudness, true peak, and the silence before the
+# loop seam (silencedetect reports a silence still running at the end on its own).
+report=$(ffmpeg -hide_banner -nostats -i "$here/velimora.mp3" \
+    -af ebur128=peak=true:framelog=verbose,silencedetect=n=-60dB:d=0.1 -f null - 2>&1)
+figure() { sed -n "s/^ *$1 *\(-\?[0-9.]*\).*/\1/p" <<<"$report" | tail -n 1; }
+echo "velimora.mp3: $(soxi -D "$tmp/mix.wav") s, $(soxi -r "$tmp/mix.wav") Hz, $(soxi -c "$tmp/mix.wav") channels;" \
+     "$(figure I:) LUFS integrated (aim -16), true peak $(figure Peak:) dBTP (aim under -1);" \
+     "seam: $(sed -n 's/.*silence_duration: \([0-9.]*\)$/\1/p' <<<"$report" | tail -n 1) s below -60 dBFS before the end"
