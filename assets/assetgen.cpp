@@ -176,8 +176,14 @@ void makeFont(const char* ttf, const std::string& outPath) {
     TTF_Font* font = openFont(ttf, kPt);
 
     std::vector<Coverage> cov;
-    std::vector<int> inkX0(kLast + 1), inkW(kLast + 1), cellW(kLast + 1), lsb(kLast + 1);
+    std::vector<int> inkX0(kLast + 1), inkW(kLast + 1), cellW(kLast + 1), lsb(kLast + 1), lift(kLast + 1);
     int top = 1 << 30, bottom = -1;
+    // 'H' spans the cap height: the icy ramp runs from its top to its baseline.
+    int cap0, cap1, hx0, hx1;
+    {
+        Coverage h = render(font, "H");
+        if (!h.bbox(hx0, cap0, hx1, cap1)) die("no H");
+    }
     int spaceAdv = 0, dummy;
     TTF_GlyphMetrics(font, ' ', &dummy, &dummy, &dummy, &dummy, &spaceAdv);
     for (int c = kFirst; c <= kLast; ++c) {
@@ -185,8 +191,11 @@ void makeFont(const char* ttf, const std::string& outPath) {
         int x0, y0, x1, y1, minx, maxx, miny, maxy, adv;
         if (!cov.back().bbox(x0, y0, x1, y1)) die("glyph without ink");
         if (TTF_GlyphMetrics(font, Uint16(c), &minx, &maxx, &miny, &maxy, &adv) != 0) die("no metrics");
-        top = std::min(top, y0);
-        bottom = std::max(bottom, y1 + 1);  // +1: the shadow hangs one row lower
+        // The underscore sits on the baseline, in the colours of the letters beside
+        // it, not below it in the ramp's darkest blue.
+        if (c == '_') lift[c] = y1 - cap1;
+        top = std::min(top, y0 - lift[c]);
+        bottom = std::max(bottom, y1 - lift[c] + 1);  // +1: the shadow hangs one row lower
         inkX0[c] = x0;
         inkW[c] = x1 - x0 + 1;
         lsb[c] = std::max(minx, 0);
@@ -204,11 +213,6 @@ void makeFont(const char* ttf, const std::string& outPath) {
     // Crop to the rows any glyph uses, with one blank row above and below.
     const int rowFirst = top - 1, glyphH = bottom - top + 2;
     if (glyphH < 24 || glyphH > 32) die("glyph height " + std::to_string(glyphH) + " out of range");
-    int cap0, cap1, hx0, hx1;
-    {
-        Coverage h = render(font, "H");
-        if (!h.bbox(hx0, cap0, hx1, cap1)) die("no H");
-    }
 
     int width = kMarker + kTail;
     for (int c = kFirst; c <= kLast; ++c) width += cellW[c] + kMarker;
@@ -225,7 +229,7 @@ void makeFont(const char* ttf, const std::string& outPath) {
             const float t = float(sy - cap0) / float(cap1 - cap0);
             const Rgb col = ramp(kIce, t);
             for (int gx = inkX0[c] - 1; gx < inkX0[c] + inkW[c] + 1; ++gx) {
-                const float a = g.at(gx, sy), sa = g.at(gx - 1, sy - 1);
+                const float a = g.at(gx, sy + lift[c]), sa = g.at(gx - 1, sy + lift[c] - 1);
                 cv.blend(ox + gx, 1 + y, kShadow, sa);
                 cv.blend(ox + gx, 1 + y, col, a);
             }
@@ -244,14 +248,100 @@ void makeFont(const char* ttf, const std::string& outPath) {
                 width, height, glyphH, cellW['!'], spaceAdv);
 }
 
-// Logo: "SNOWFALL" in the icy ramp with a navy drop shadow, a fading rule, a
-// spaced-out subtitle and a few sparkles. 260 px wide so that, drawn at x=190
-// on the 640-px screen, it is centred.
+// Deterministic hash noise in 0..1 for the frost; the same image on every run.
+float hashNoise(int x, int y, unsigned seed) {
+    unsigned h = unsigned(x) * 374761393u + unsigned(y) * 668265263u + seed * 2246822519u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return float((h ^ (h >> 16)) & 0xFFFF) / 65535.0f;
+}
+
+// Smooth noise: hash values on a grid of `cell` pixels, interpolated.
+float smoothNoise(float x, float y, int cell, unsigned seed) {
+    const float fx = x / cell, fy = y / cell;
+    const int ix = int(std::floor(fx)), iy = int(std::floor(fy));
+    const float tx = fx - ix, ty = fy - iy;
+    const float top = hashNoise(ix, iy, seed) + (hashNoise(ix + 1, iy, seed) - hashNoise(ix, iy, seed)) * tx;
+    const float bot = hashNoise(ix, iy + 1, seed) + (hashNoise(ix + 1, iy + 1, seed) - hashNoise(ix, iy + 1, seed)) * tx;
+    return top + (bot - top) * ty;
+}
+
+// Distance inside a rounded rectangle covering the canvas (negative outside).
+float insideRounded(float x, float y, int w, int h, float r) {
+    const float cx = std::clamp(x, r, w - r), cy = std::clamp(y, r, h - r);
+    const float edge = std::min(std::min(x, w - x), std::min(y, h - y));
+    if (cx == x || cy == y) return edge;
+    return r - std::hypot(x - cx, y - cy);
+}
+
+// Logo: a frosted ice plaque with a bevelled rim and snow settled on its top edge,
+// filling the whole image, so the snow that falls behind it vanishes at a visible
+// object. On it "SNOWFALL" in the icy ramp with a dark drop shadow and a spaced-out
+// subtitle. 260 px wide so that, drawn at x=190 on the 640-px screen, it is centred;
+// no taller than the old 72 px, so the copy costs what it did.
 void makeLogo(const char* ttf, const std::string& outPath) {
-    const int W = 260, H = 72, kShadowOff = 3, kGap = 5, kRule = 2;
+    const int W = 260, H = 72, kShadowOff = 2, kRim = 3, kMargin = 14;
+    const float kCorner = 6;
     Canvas cv(W, H);
 
-    // Largest title size that fits the width with a margin.
+    // Snow cap: a gently undulating top and a lower edge that droops in drifts,
+    // with a few icicles below it.
+    std::vector<float> capTop(W), capBottom(W);
+    for (int x = 0; x < W; ++x) {
+        const float u = float(x);
+        capTop[x] = 1.6f * (0.5f + 0.5f * std::sin(u * 0.153f + 1.0f)) * (0.6f + 0.4f * std::sin(u * 0.37f));
+        capBottom[x] = 8.0f + 2.4f * std::sin(u * 0.118f + 0.7f) + 1.4f * std::sin(u * 0.273f + 2.1f) +
+                       0.7f * std::sin(u * 0.571f);
+    }
+    const struct { int x, len; } icicles[] = {{23, 6}, {61, 4}, {104, 7}, {147, 5}, {183, 4}, {229, 6}};
+
+    const Rgb plaqueTop = {34, 64, 118}, plaqueBottom = {10, 22, 56};
+    const Rgb rimLight = {170, 215, 250}, rimDark = {14, 30, 72}, outline = {4, 10, 28};
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const float px = x + 0.5f, py = y + 0.5f;
+            const float d = insideRounded(px, py, W, H, kCorner);
+            if (d <= -0.5f) continue;
+            // Frosted ice: a vertical gradient, cloudy frost that thickens towards the
+            // rim, fine crystals, and a faint diagonal sheen.
+            Rgb c = mix(plaqueTop, plaqueBottom, py / H);
+            // Ridges of the noise read as frost feathers.
+            const float cloud = smoothNoise(px, py, 11, 1);
+            const float feathers = 1 - std::fabs(2 * smoothNoise(px + 3 * cloud, py, 4, 2) - 1);
+            const float nearRim = std::exp(-std::max(d - kRim, 0.0f) / 10.0f);
+            c = mix(c, Rgb{120, 170, 220}, cloud * 0.14f + feathers * feathers * (0.06f + 0.30f * nearRim));
+            const float sheen = std::fabs(px + 0.7f * py - 78.0f);
+            c = mix(c, Rgb{150, 200, 245}, sheen < 14 ? 0.10f * (1 - sheen / 14) : 0.0f);
+            // Rim: dark outline, then a bevel lit from the top left.
+            if (d < 1) {
+                c = outline;
+            } else if (d < kRim + 1) {
+                // The nearest edge decides: top brightest, then left, right, bottom.
+                const float edges[] = {py, px, W - px, H - py}, light[] = {1.0f, 0.7f, 0.3f, 0.1f};
+                c = mix(rimDark, rimLight, light[std::min_element(edges, edges + 4) - edges]);
+            }
+            // Settled snow over everything on the top edge, with its shadow below.
+            float depth = capBottom[x] - py;
+            for (const auto& ic : icicles) {
+                const float half = 1.6f * (1 - (py - capBottom[ic.x]) / ic.len);
+                if (std::fabs(px - ic.x) < half && py < capBottom[ic.x] + ic.len) depth = std::max(depth, 0.5f);
+            }
+            if (depth > -2 && depth <= 0) c = mix(c, Rgb{6, 14, 40}, 0.35f * (1 + depth / 2));
+            if (depth > 0 && py >= capTop[x]) {
+                // Lit from above: white on top, blue-grey where the drift curls under.
+                const Rgb snow = mix(Rgb{252, 253, 255}, Rgb{168, 198, 232}, std::clamp(1.4f - depth / 3, 0.0f, 1.0f));
+                c = mix(c, snow, std::min(depth, 1.0f) * std::min(py - capTop[x] + 0.5f, 1.0f));
+            }
+            cv.blend(x, y, c, std::min(d + 0.5f, 1.0f));
+        }
+
+    // Largest title size that fits inside the margins and below the snow.
+    const int textTop = 15, textBottom = H - kRim - 4;
+    TTF_Font* sf = openFont(ttf, 11);
+    Coverage sub = render(sf, "W I N T E R    I N T R O");
+    TTF_CloseFont(sf);
+    int sx0, sy0, sx1, sy1;
+    sub.bbox(sx0, sy0, sx1, sy1);
+    const int subH = sy1 - sy0 + 1, kGap = 4;
     int pt = 60;
     Coverage title;
     int tx0, ty0, tx1, ty1;
@@ -260,56 +350,39 @@ void makeLogo(const char* ttf, const std::string& outPath) {
         title = render(f, "SNOWFALL");
         TTF_CloseFont(f);
         title.bbox(tx0, ty0, tx1, ty1);
-        if (tx1 - tx0 + 1 + kShadowOff <= W - 8) break;
+        if (tx1 - tx0 + 1 + kShadowOff <= W - 2 * kMargin &&
+            ty1 - ty0 + 1 + kShadowOff + kGap + subH <= textBottom - textTop)
+            break;
     }
-    TTF_Font* sf = openFont(ttf, 13);
-    Coverage sub = render(sf, "W I N T E R    I N T R O");
-    TTF_CloseFont(sf);
-    int sx0, sy0, sx1, sy1;
-    sub.bbox(sx0, sy0, sx1, sy1);
 
-    // Centre the title/rule/subtitle block vertically.
-    const int titleH = ty1 - ty0 + 1 + kShadowOff, subH = sy1 - sy0 + 1;
-    const int blockH = titleH + kGap + kRule + kGap + subH;
-    const int titleTop = (H - blockH) / 2, ruleY = titleTop + titleH + kGap;
-    const int subTop = ruleY + kRule + kGap;
-
+    // Title and subtitle centred in the space below the snow.
+    const int titleH = ty1 - ty0 + 1 + kShadowOff, blockH = titleH + kGap + subH;
+    const int titleTop = textTop + (textBottom - textTop - blockH) / 2;
     const int ox = (W - (tx1 - tx0 + 1 + kShadowOff)) / 2 - tx0, oy = titleTop - ty0;
     for (int y = ty0 - 1; y <= ty1 + kShadowOff; ++y) {
         const Rgb col = ramp(kIce, float(y - ty0) / float(ty1 - ty0));
         for (int x = tx0 - 1; x <= tx1 + kShadowOff; ++x) {
-            // Drop shadow down-right plus a 1-px halo so the edge reads on black.
+            // Drop shadow down-right plus a 1-px halo so the edge reads on the ice.
             float sa = title.at(x - kShadowOff, y - kShadowOff);
             for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) sa = std::max(sa, 0.8f * title.at(x + dx, y + dy));
-            cv.blend(ox + x, oy + y, kShadow, sa);
+                for (int dx = -1; dx <= 1; ++dx) sa = std::max(sa, 0.7f * title.at(x + dx, y + dy));
+            cv.blend(ox + x, oy + y, Rgb{2, 6, 22}, sa * 0.85f);
             cv.blend(ox + x, oy + y, col, title.at(x, y));
         }
     }
-
-    // Rule that fades out towards both ends.
-    for (int x = 0; x < W; ++x) {
-        const float d = std::fabs((x - (W - 1) / 2.0f) / ((W - 1) / 2.0f));
-        const float a = std::max(0.0f, 1.0f - d * d);
-        cv.blend(x, ruleY, Rgb{150, 220, 255}, a);
-        cv.blend(x, ruleY + 1, Rgb{40, 90, 200}, a * 0.7f);
-    }
-
-    const int sox = (W - (sx1 - sx0 + 1)) / 2 - sx0, soy = subTop - sy0;
+    const int sox = (W - (sx1 - sx0 + 1)) / 2 - sx0, soy = titleTop + titleH + kGap - sy0;
     for (int y = sy0; y <= sy1; ++y) {
-        const Rgb col = mix(Rgb{200, 240, 255}, Rgb{90, 160, 240}, float(y - sy0) / float(sy1 - sy0));
+        const Rgb col = mix(Rgb{215, 240, 255}, Rgb{130, 190, 245}, float(y - sy0) / float(sy1 - sy0));
         for (int x = sx0; x <= sx1; ++x) cv.blend(sox + x, soy + y, col, sub.at(x, y));
     }
-    if (titleTop < 1 || subTop + subH > H - 1) die("logo block does not fit");
 
-    // Four-pointed glints, placed by hand in the margins around the block.
-    const struct { int x, y, r; } glints[] = {
-        {8, 8, 3}, {251, 6, 4}, {30, 66, 2}, {226, 67, 3}, {246, 50, 2}, {12, 45, 2}};
+    // Four-pointed glints where light catches the snow and the rim.
+    const struct { int x, y, r; } glints[] = {{17, 4, 3}, {92, 3, 2}, {201, 5, 3}, {246, 60, 3}, {9, 52, 2}};
     for (const auto& g : glints) {
         cv.blend(g.x, g.y, Rgb{255, 255, 255}, 1.0f);
         for (int i = 1; i <= g.r; ++i) {
             const float a = 1.0f - float(i) / float(g.r + 1);
-            const Rgb c = {190, 235, 255};
+            const Rgb c = {225, 245, 255};
             cv.blend(g.x + i, g.y, c, a);
             cv.blend(g.x - i, g.y, c, a);
             cv.blend(g.x, g.y + i, c, a);
