@@ -1,10 +1,12 @@
 /* e2e_test.cpp: the real intro under a private Xvfb, on both SDL 1.2 runtimes (the classic
    library, and sdl12-compat over SDL2): what it shows and plays, how it ends, how it fails
-   at start-up, and that it survives missing or broken assets. The screen is read from the
-   XWD file that Xvfb keeps in -fbdir. Every wait has a deadline. */
+   at start-up, and that it survives missing or broken assets; and the shipped music as
+   SDL_mixer plays it. The screen is read from the XWD file that Xvfb keeps in -fbdir.
+   Every wait has a deadline. */
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <SDL_mixer.h>
 #include <X11/Xlib.h>
 #undef None /* Xlib macros that clash with GoogleTest's names */
 #undef Bool
@@ -19,6 +21,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -403,6 +406,114 @@ void check_show(Launch& r, bool logo, bool text, bool music, Clock::time_point u
     } else {
         EXPECT_TRUE(fs::file_size(r.dir / "audio.raw") > 0 && !r.sound()) << "expected silence";
     }
+}
+
+/* ---- the shipped music ---------------------------------------------------------------- */
+
+const int kRate = 22050;
+
+/* One pass of the music as SDL_mixer mixes it for the intro's audio format: the disk driver
+   writes to /dev/null without pausing, so it runs at full speed, and a post-mix hook keeps
+   every chunk mixed while the music plays (so the last, partly silent one is left out).
+   The intro runs started later inherit the environment, so the disk settings go again. */
+std::vector<int16_t> g_played;
+std::vector<int16_t> play_once(const char* path)
+{
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    setenv("SDL_DISKAUDIODELAY", "0", 1);
+    g_played.clear();
+    if (SDL_Init(SDL_INIT_AUDIO) < 0 || Mix_OpenAudio(kRate, AUDIO_S16LSB, 2, 4096) != 0)
+        throw std::runtime_error(std::string("no audio: ") + SDL_GetError());
+    Mix_SetPostMix([](void*, Uint8* s, int len) {
+        if (Mix_PlayingMusic())
+            g_played.insert(g_played.end(), (int16_t*)s, (int16_t*)(s + len));
+    }, nullptr);
+    Mix_Music* m = Mix_LoadMUS(path);
+    if (m && Mix_PlayMusic(m, 0) == 0)
+        wait_until(60000, [] { return !Mix_PlayingMusic(); });
+    Mix_FreeMusic(m);
+    Mix_CloseAudio();
+    SDL_Quit();
+    unsetenv("SDL_DISKAUDIOFILE");
+    unsetenv("SDL_DISKAUDIODELAY");
+    return std::move(g_played);
+}
+
+/* Integrated loudness (LUFS) of interleaved stereo: K-weighting (a high shelf, then a high
+   pass), mean squares of 400 ms blocks every 100 ms, summed over the channels, gated at
+   -70 LUFS and then 10 LU below the mean of what passed. */
+double integrated_loudness(const std::vector<int16_t>& s)
+{
+    struct Biquad {
+        double b0, b1, b2, a1, a2, z1 = 0, z2 = 0;
+        double run(double x)
+        {
+            double y = b0 * x + z1;
+            z1 = b1 * x - a1 * y + z2;
+            z2 = b2 * x - a2 * y;
+            return y;
+        }
+    };
+    const double A = std::pow(10, 3.99984385 / 40), w = 2 * M_PI * 1681.97445 / kRate, c = std::cos(w);
+    const double r = std::sqrt(A) * std::sin(w) / 0.70717524, a0 = A + 1 - (A - 1) * c + r;
+    const Biquad shelf = {A * (A + 1 + (A - 1) * c + r) / a0, -2 * A * (A - 1 + (A + 1) * c) / a0,
+                          A * (A + 1 + (A - 1) * c - r) / a0, 2 * (A - 1 - (A + 1) * c) / a0, (A + 1 - (A - 1) * c - r) / a0};
+    const double hw = 2 * M_PI * 38.1354709 / kRate, hc = std::cos(hw), al = std::sin(hw) / (2 * 0.50032704);
+    const Biquad high = {(1 + hc) / 2 / (1 + al), -(1 + hc) / (1 + al), (1 + hc) / 2 / (1 + al), -2 * hc / (1 + al),
+                         (1 - al) / (1 + al)};
+    Biquad f[2][2] = {{shelf, high}, {shelf, high}};
+    std::vector<double> sum = {0}; /* running sum of both channels' weighted squares */
+    for (size_t i = 0; i < s.size(); i += 2) {
+        double e = 0;
+        for (int ch = 0; ch < 2; ++ch) {
+            double y = f[ch][1].run(f[ch][0].run(s[i + ch] / 32768.0));
+            e += y * y;
+        }
+        sum.push_back(sum.back() + e);
+    }
+    const size_t block = kRate * 4 / 10, hop = kRate / 10;
+    std::vector<double> blocks;
+    for (size_t i = 0; i + block < sum.size(); i += hop)
+        blocks.push_back((sum[i + block] - sum[i]) / block);
+    auto lufs = [](double z) { return -0.691 + 10 * std::log10(z); };
+    auto gated_mean = [&](double gate) {
+        double total = 0;
+        int n = 0;
+        for (double z : blocks)
+            if (lufs(z) > gate)
+                total += z, n++;
+        return n ? total / n : 0;
+    };
+    return lufs(gated_mean(lufs(gated_mean(-70)) - 10));
+}
+
+/* The file's first MPEG audio frame header: MPEG-2 Layer III at 22050 Hz, not mono, the rate
+   the intro opens the device at (SDL_mixer 1.2 converts rates well only by factors of two).
+   Played through SDL_mixer: about 150 s, about -16 LUFS, peaks below -1 dBFS, and silence
+   at both ends, so the loop's seam makes no click. */
+TEST(ShippedMusic, Is22050HzStereo150sAtMinus16LufsWithASilentSeam)
+{
+    const std::string mp3 = slurp(ASSETS_DIR "/velimora.mp3");
+    ASSERT_GE(mp3.size(), 4u);
+    const auto h = reinterpret_cast<const uint8_t*>(mp3.data());
+    EXPECT_TRUE(h[0] == 0xFF && (h[1] & 0xFE) == 0xF2 && (h[2] & 0x0C) == 0 && h[3] >> 6 != 3)
+        << "frame header " << std::hex << (h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3]);
+
+    const std::vector<int16_t> s = play_once(ASSETS_DIR "/velimora.mp3");
+    const double seconds = double(s.size()) / 2 / kRate;
+    EXPECT_TRUE(seconds > 145 && seconds < 155) << seconds << " s";
+    ASSERT_GT(seconds, 1);
+    EXPECT_NEAR(integrated_loudness(s), -16, 1);
+    auto peak = [&](size_t from, size_t to) {
+        int p = 0;
+        for (size_t i = from; i < to; ++i)
+            p = std::max(p, std::abs(int(s[i])));
+        return 20 * std::log10(std::max(p, 1) / 32768.0);
+    };
+    EXPECT_LT(peak(0, s.size()), -1);
+    EXPECT_LT(peak(0, 2 * kRate / 50), -60) << "in the first 20 ms";
+    EXPECT_LT(peak(s.size() - kRate, s.size()), -60) << "in the last 0.5 s";
 }
 
 /* ---- tests ------------------------------------------------------------------------------ */

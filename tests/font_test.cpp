@@ -255,14 +255,35 @@ TEST(Font, InitFontRejectsSheetsItCannotRead)
     EXPECT_EQ(SFont_InitFont(s), nullptr);
 }
 
+// The shipped pictures are in the screen's own format, so they blit without conversion.
+::testing::AssertionResult is_rgb565(const SDL_Surface* s)
+{
+    const SDL_PixelFormat* f = s->format;
+    if (f->BitsPerPixel == 16 && f->Rmask == 0xF800 && f->Gmask == 0x07E0 && f->Bmask == 0x001F)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << int(f->BitsPerPixel) << " bpp, masks " << std::hex << f->Rmask << " "
+                                         << f->Gmask << " " << f->Bmask;
+}
+
+// The first and last screen rows that text drawn at row 100 lights.
+std::pair<int, int> ink_rows(SFont_Font* f, const char* text)
+{
+    SurfacePtr dst = screen();
+    SFont_Write(dst.get(), f, 100, 100, text);
+    std::pair<int, int> rows = {H, -1};
+    for (int i = 0; i < W * H; i++)
+        if (((Uint16*)dst->pixels)[i])
+            rows = {std::min(rows.first, i / W), std::max(rows.second, i / W)};
+    return rows;
+}
+
 TEST(ShippedFont, IsRgb565AndDrawsEveryCode33To95)
 {
     SDL_Surface* s = SDL_LoadBMP(ASSETS_DIR "/font.bmp");
     ASSERT_NE(s, nullptr) << SDL_GetError();
     FontPtr f(SFont_InitFont(s), SFont_FreeFont);
     ASSERT_NE(f, nullptr);
-    const SDL_PixelFormat* fmt = s->format;
-    ASSERT_TRUE(fmt->BitsPerPixel == 16 && fmt->Rmask == 0xF800 && fmt->Gmask == 0x07E0 && fmt->Bmask == 0x001F);
+    ASSERT_TRUE(is_rgb565(s));
     std::string top(s->w, '.'); // the marker row, read independently of the module
     for (int x = 0; x < s->w; x++)
         if (((Uint16*)s->pixels)[x] == 0xF81F)
@@ -276,6 +297,29 @@ TEST(ShippedFont, IsRgb565AndDrawsEveryCode33To95)
         SFont_Write(dst.get(), f.get(), 100, 100, text);
         EXPECT_FALSE(same_image(dst.get(), kBlank)) << "code " << c << " draws nothing";
     }
+    // The underscore sits within the letters' rows, so it has their colours too.
+    std::pair<int, int> letter = ink_rows(f.get(), "H"), underscore = ink_rows(f.get(), "_");
+    EXPECT_TRUE(underscore.first >= letter.first && underscore.second <= letter.second)
+        << "'_' in rows " << underscore.first << "-" << underscore.second << ", 'H' in " << letter.first << "-"
+        << letter.second;
+}
+
+// The logo is an opaque plaque that fills its image: a black margin would show as an
+// invisible box where the snow vanishes.
+TEST(ShippedLogo, IsAnRgb565PlaqueOfAtMost260x100)
+{
+    SurfacePtr s(SDL_LoadBMP(ASSETS_DIR "/logo.bmp"), SDL_FreeSurface);
+    ASSERT_NE(s, nullptr) << SDL_GetError();
+    EXPECT_TRUE(is_rgb565(s.get()));
+    EXPECT_TRUE(s->w <= 260 && s->h <= 100) << s->w << "x" << s->h;
+    int ring = 0, black = 0;
+    for (int y = 0; y < s->h; y++)
+        for (int x = 0; x < s->w; x++)
+            if (x == 1 || y == 1 || x == s->w - 2 || y == s->h - 2) { // just inside the edge
+                ring++;
+                black += ((Uint16*)((Uint8*)s->pixels + y * s->pitch))[x] == 0;
+            }
+    EXPECT_LE(black, ring / 20) << "of " << ring << " pixels along the edge";
 }
 
 } // namespace
