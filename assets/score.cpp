@@ -22,9 +22,8 @@ const int kPpq = 480, kEighth = kPpq / 2, kBar = 8 * kEighth, kBpm = 96;
 
 // General MIDI programs (zero-based) and percussion keys.
 enum Program {
-    kCelesta = 8, kGlockenspiel = 9, kMusicBox = 10, kVibraphone = 11, kAcousticBass = 32,
-    kHarp = 46, kStrings = 48, kSlowStrings = 49, kChoir = 52, kOboe = 68, kFlute = 73,
-    kWarmPad = 89,
+    kCelesta = 8, kGlockenspiel = 9, kMusicBox = 10, kAcousticBass = 32, kHarp = 46, kStrings = 48,
+    kSlowStrings = 49, kChoir = 52, kOboe = 68, kFlute = 73,
 };
 const int kTriangle = 81, kShaker = 70;
 
