@@ -86,16 +86,18 @@ icotool -c -o "$here/icons/snowintro.ico" "$here"/icons/snowintro-{16,32,48}.png
 # 0.4 LU quieter than its source, hence the aim of -15.6 for -16 in the MP3.
 sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
 loudness='I=-15.6:TP=-1.2:LRA=11'
+[ -r "$sf2" ] || { echo "make_assets.sh: no soundfont at $sf2" >&2; exit 1; }
 g++ -std=c++17 -O2 "$here/score.cpp" -o "$tmp/score"
 len=$("$tmp/score" "$tmp/tune.mid")
 fluidsynth -n -i -q -g 0.5 -r 44100 -o synth.cpu-cores=1 -o player.timing-source=sample \
     -O float -T wav -F "$tmp/render.wav" "$sf2" "$tmp/tune.mid" >/dev/null
-sox -R "$tmp/render.wav" -e floating-point -b 32 "$tmp/cut.wav" \
-    trim 0 "$len" fade t 0 "$len" 1.5 rate -v 22050 2>/dev/null
+sox -R -V1 "$tmp/render.wav" -e floating-point -b 32 "$tmp/cut.wav" \
+    trim 0 "$len" fade t 0 "$len" 1.5 rate -v 22050
 # Pass one's JSON report becomes pass two's measured_* options.
-measured=$(ffmpeg -hide_banner -nostats -i "$tmp/cut.wav" -af "loudnorm=$loudness:print_format=json" -f null - 2>&1 |
-    awk -F'"' '/"input_(i|tp|lra|thresh)"/ { n = substr($2, 7); if (n != "thresh") n = toupper(n)
-                                             printf "%smeasured_%s=%s", sep, n, $4; sep = ":" }')
+pass1=$(ffmpeg -hide_banner -nostats -i "$tmp/cut.wav" -af "loudnorm=$loudness:print_format=json" -f null - 2>&1) ||
+    { echo "make_assets.sh: ffmpeg could not measure the tune's loudness" >&2; exit 1; }
+measured=$(awk -F'"' '/"input_(i|tp|lra|thresh)"/ { n = substr($2, 7); if (n != "thresh") n = toupper(n)
+                                                   printf "%smeasured_%s=%s", sep, n, $4; sep = ":" }' <<<"$pass1")
 [ -n "$measured" ] || { echo "make_assets.sh: ffmpeg's loudnorm gave no measurement" >&2; exit 1; }
 ffmpeg -hide_banner -nostats -loglevel error -y -i "$tmp/cut.wav" \
     -af "loudnorm=$loudness:$measured:linear=true,aresample=22050" -c:a pcm_s16le -bitexact "$tmp/mix.wav"
@@ -104,7 +106,8 @@ lame --quiet --noreplaygain -t --cbr -b 96 -q 2 -m j "$tmp/mix.wav" "$here/velim
 # What the MP3 decodes to: length, loudness, true peak, and the silence before the
 # loop seam (silencedetect reports a silence still running at the end on its own).
 report=$(ffmpeg -hide_banner -nostats -i "$here/velimora.mp3" \
-    -af ebur128=peak=true:framelog=verbose,silencedetect=n=-60dB:d=0.1 -f null - 2>&1)
+    -af ebur128=peak=true:framelog=verbose,silencedetect=n=-60dB:d=0.1 -f null - 2>&1) ||
+    { echo "make_assets.sh: ffmpeg could not measure velimora.mp3" >&2; exit 1; }
 figure() { sed -n "s/^ *$1 *\(-\?[0-9.]*\).*/\1/p" <<<"$report" | tail -n 1; }
 echo "velimora.mp3: $(printf %.2f "$(soxi -D "$tmp/mix.wav")") s, $(soxi -r "$tmp/mix.wav") Hz, $(soxi -c "$tmp/mix.wav") channels;" \
      "$(figure I:) LUFS integrated (aim -16), true peak $(figure Peak:) dBTP (aim under -1);" \
