@@ -89,7 +89,8 @@ loudness='I=-15.6:TP=-1.2:LRA=11'
 [ -r "$sf2" ] || { echo "make_assets.sh: no soundfont at $sf2" >&2; exit 1; }
 g++ -std=c++17 -O2 "$here/score.cpp" -o "$tmp/score"
 len=$("$tmp/score" "$tmp/tune.mid")
-fluidsynth -n -i -q -g 0.5 -r 44100 -o synth.cpu-cores=1 -o player.timing-source=sample \
+# -f /dev/null: no user or system fluidsynth configuration can change the render.
+fluidsynth -n -i -q -f /dev/null -g 0.5 -r 44100 -o synth.cpu-cores=1 -o player.timing-source=sample \
     -O float -T wav -F "$tmp/render.wav" "$sf2" "$tmp/tune.mid" >/dev/null
 sox -R -V1 "$tmp/render.wav" -e floating-point -b 32 "$tmp/cut.wav" \
     trim 0 "$len" fade t 0 "$len" 1.5 rate -v 22050
