@@ -102,7 +102,7 @@ measured=$(awk -F'"' '/"input_(i|tp|lra|thresh)"/ { n = substr($2, 7); if (n != 
 [ -n "$measured" ] || { echo "make_assets.sh: ffmpeg's loudnorm gave no measurement" >&2; exit 1; }
 ffmpeg -hide_banner -nostats -loglevel error -y -i "$tmp/cut.wav" \
     -af "loudnorm=$loudness:$measured:linear=true,aresample=22050" -c:a pcm_s16le -bitexact "$tmp/mix.wav"
-lame --quiet --noreplaygain -t --cbr -b 96 -q 2 -m j "$tmp/mix.wav" "$here/velimora.mp3"
+env -u LAMEOPT lame --quiet --noreplaygain -t --cbr -b 96 -q 2 -m j "$tmp/mix.wav" "$here/velimora.mp3"
 
 # What the MP3 decodes to: length, loudness, true peak, and the silence before the
 # loop seam (silencedetect reports a silence still running at the end on its own).
