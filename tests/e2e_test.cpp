@@ -440,9 +440,10 @@ std::vector<int16_t> play_once(const char* path)
     return std::move(g_played);
 }
 
-/* Integrated loudness (LUFS) of interleaved stereo: K-weighting (a high shelf, then a high
-   pass), mean squares of 400 ms blocks every 100 ms, summed over the channels, gated at
-   -70 LUFS and then 10 LU below the mean of what passed. */
+/* Integrated loudness (LUFS) of interleaved stereo as BS.1770 defines it: K-weighting (its
+   high shelf, then its high pass, made for this rate from their analogue parameters), mean
+   squares of 400 ms blocks every 100 ms summed over the channels, gated at -70 LUFS and
+   then 10 LU below the mean of what passed. */
 double integrated_loudness(const std::vector<int16_t>& s)
 {
     struct Biquad {
