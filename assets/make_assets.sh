@@ -3,7 +3,7 @@
 # icon in icons/.
 # Needs these Debian packages (installed here if missing):
 #   g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core
-#   fluidsynth timgm6mb-soundfont sox ffmpeg lame librsvg2-bin icoutils
+#   fluidsynth fluid-soundfont-gm sox ffmpeg lame librsvg2-bin icoutils
 # Reproducible: running it twice gives byte-identical files (fluidsynth renders
 # with fixed settings to float samples, so nothing is dithered at random; sox
 # runs with -R so its dither is seeded; lame uses fixed options and no tags).
@@ -15,7 +15,7 @@ ttf=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 
 . "$here/../scripts/setup.sh"
 ensure_packages g++ pkg-config libsdl1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core \
-    fluidsynth timgm6mb-soundfont sox ffmpeg lame librsvg2-bin icoutils
+    fluidsynth fluid-soundfont-gm sox ffmpeg lame librsvg2-bin icoutils
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -84,7 +84,7 @@ icotool -c -o "$here/icons/snowintro.ico" "$here"/icons/snowintro-{16,32,48}.png
 # at; ffmpeg's loudnorm measures the loudness and then applies one fixed gain
 # (linear mode) to reach the target; lame encodes. The encoded tune measures about
 # 0.4 LU quieter than its source, hence the aim of -15.6 for -16 in the MP3.
-sf2=/usr/share/sounds/sf2/TimGM6mb.sf2
+sf2=/usr/share/sounds/sf2/FluidR3_GM.sf2
 loudness='I=-15.6:TP=-1.2:LRA=11'
 [ -r "$sf2" ] || { echo "make_assets.sh: no soundfont at $sf2" >&2; exit 1; }
 g++ -std=c++17 -O2 "$here/score.cpp" -o "$tmp/score"
