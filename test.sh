@@ -14,6 +14,8 @@ ensure_packages lintian desktop-file-utils appstream man-db
 # Browser tests: Debian's emscripten and headless Chromium, and npm for the test driver's one
 # package (a node that brings its own npm conflicts with Debian's).
 ensure_packages emscripten chromium $(command -v npm >/dev/null || echo npm)
+# Windows zip: its cross-build, unzip and icoutils to inspect it, Wine to run it.
+ensure_packages "${WINDOWS_PACKAGES[@]}" unzip icoutils wine wine64
 
 build_into build
 ctest --test-dir build --output-on-failure

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 HOST=x86_64-w64-mingw32
 # Debian 12's source packages of SDL 1.2.15, SDL_mixer 1.2.12 and libmad 0.15.1b.
-SOURCES=(libsdl1.2=1.2.15+dfsg2-8 libmad=0.15.1b-10.1 sdl-mixer1.2=1.2.12-17)
+declare -A VERSIONS=([libsdl1.2]=1.2.15+dfsg2-8 [libmad]=0.15.1b-10.1 [sdl-mixer1.2]=1.2.12-17)
 
 top=$PWD
 work=$top/build-windows
@@ -59,22 +59,22 @@ setup_apt_sources() {
 # Downloads each source package into $srcs. A package whose Debian changes are missing from
 # the archive while its upstream tarball is there is built from that tarball alone.
 fetch_sources() {
-    local spec pkg ver
+    local pkg ver
     mkdir -p "$srcs"
-    for spec in "${SOURCES[@]}"; do
-        pkg=${spec%=*} ver=${spec#*=}
+    for pkg in "${!VERSIONS[@]}"; do
+        ver=${VERSIONS[$pkg]}
         have "$srcs/${pkg}_$ver.dsc" && orig "$pkg" "$ver" >/dev/null && continue
         [ ${#apt_src[@]} -gt 0 ] || setup_apt_sources
-        (cd "$srcs" && "${apt_src[@]}" source --download-only "$spec" >"$logs/fetch-$pkg.log" 2>&1) || true
+        (cd "$srcs" && "${apt_src[@]}" source --download-only "$pkg=$ver" >"$logs/fetch-$pkg.log" 2>&1) || true
         have "$srcs/${pkg}_$ver.dsc" && orig "$pkg" "$ver" >/dev/null ||
-            fail "the source package $spec cannot be had (see $logs/fetch-$pkg.log)"
+            fail "the source package $pkg $ver cannot be had (see $logs/fetch-$pkg.log)"
     done
 }
 
 # Unpacks a source package into $work/src/PKG with Debian's changes applied when they are
 # there, or just its upstream tarball.
 unpack() {
-    local pkg=$1 ver=$2 dir=$work/src/$1
+    local pkg=$1 ver=${VERSIONS[$1]} dir=$work/src/$1
     rm -rf "$dir"
     mkdir -p "$work/src"
     if have "$srcs/${pkg}_$ver.debian.tar.*" || have "$srcs/${pkg}_$ver.diff.gz"; then
@@ -93,7 +93,7 @@ configure_host() { ./configure --host=$HOST --prefix="$deps" CC="$HOST-gcc-win32
 # SDL 1.2: with Debian's dont_propagate_lpthread.diff, sdl.pc would leave out -lmingw32
 # -lSDLmain -mwindows, so the program would have no WinMain.
 build_sdl() {
-    unpack libsdl1.2 1.2.15+dfsg2-8
+    unpack libsdl1.2
     patch -R -p1 -s <debian/patches/dont_propagate_lpthread.diff
     step sdl-configure configure_host --disable-static CC="$HOST-gcc-win32 -static-libgcc"
     step sdl-build make -j"$(nproc)" install
@@ -103,7 +103,7 @@ build_sdl() {
 
 # libmad: static, so it ends up inside SDL_mixer.dll. gcc 12 rejects -fforce-mem.
 build_libmad() {
-    unpack libmad 0.15.1b-10.1
+    unpack libmad
     sed -i 's/ -fforce-mem//' configure
     step libmad-configure configure_host --disable-shared --enable-static --enable-fpm=64bit
     step libmad-build make -j"$(nproc)" install
@@ -114,7 +114,7 @@ build_libmad() {
 # SDL_mixer: MP3 through libmad and no other music format. Only the library: its demo
 # programs do not build for Windows.
 build_mixer() {
-    unpack sdl-mixer1.2 1.2.12-17
+    unpack sdl-mixer1.2
     step mixer-configure configure_host --disable-static --with-sdl-prefix="$deps" \
         CPPFLAGS="-I$deps/include" LDFLAGS="-L$deps/lib" \
         --enable-music-mp3-mad-gpl --disable-music-mp3 --disable-music-ogg --disable-music-flac \
@@ -136,8 +136,7 @@ build_deps() {
     [ $((SECONDS - started)) -lt 1 ] || echo "  libraries built in $((SECONDS - started)) s"
 }
 
-ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 \
-    mingw-w64-x86-64-dev dpkg-dev patch zip xz-utils fonts-dejavu-core
+ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 mkdir -p "$logs" "$dist"
 fetch_sources
 build_deps
