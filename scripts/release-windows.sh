@@ -141,9 +141,8 @@ mkdir -p "$logs" "$dist"
 fetch_sources
 build_deps
 
-# The licences of what is linked into the program itself and of the font the pictures use.
+# The licence of the compiler's start-up code linked into the program.
 install -D -m 644 /usr/share/doc/mingw-w64-x86-64-dev/copyright "$deps/share/licenses/mingw-w64-runtime.txt"
-install -D -m 644 /usr/share/doc/fonts-dejavu-core/copyright "$deps/share/licenses/DejaVu-fonts.txt"
 
 # The program, through the project's own build description; its install step lays out the
 # zip's folder.

@@ -23,9 +23,9 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake g++ make pkg-config libsdl1.2-dev libsdl-mixer1.2-dev)
 
 # What the Windows release needs on top: mingw-w64 (win32 thread model), the tools to fetch
-# and unpack Debian's source packages, zip and xz, and the font whose licence it ships.
+# and unpack Debian's source packages, zip and xz.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev dpkg-dev
-    patch zip xz-utils fonts-dejavu-core)
+    patch zip xz-utils)
 
 # Configures and builds into the given folder with any extra CMake arguments.
 build_into() {

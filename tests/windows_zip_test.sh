@@ -14,12 +14,12 @@ $folder/SDL.dll
 $folder/SDL_mixer.dll
 $folder/font.bmp
 $folder/licenses/
-$folder/licenses/DejaVu-fonts.txt
 $folder/licenses/GPL-2.0.txt
 $folder/licenses/SDL-COPYING.txt
 $folder/licenses/SDL_mixer-COPYING.txt
 $folder/licenses/libmad-COPYRIGHT.txt
 $folder/licenses/mingw-w64-runtime.txt
+$folder/licenses/snowintro.txt
 $folder/logo.bmp
 $folder/snowintro.exe
 $folder/velimora.mp3"
