@@ -363,9 +363,9 @@ struct Launch {
     fs::path cwd;
     std::optional<Child> proc;
 
-    Launch(const std::string& libdir, const Assets& assets, const std::vector<std::string>& env = {},
+    Launch(const std::string& runtime, const Assets& assets, const std::vector<std::string>& env = {},
            const std::string& display = g_x->display)
-        : wine(libdir == kWine), cwd(wine ? unpack_release(dir.path) : dir.path)
+        : wine(runtime == kWine), cwd(wine ? unpack_release(dir.path) : dir.path)
     {
         for (int i = 0; i < 3; ++i)
             if (!wine || assets[i] != Keep) {
@@ -382,8 +382,8 @@ struct Launch {
                                          std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0"};
         if (wine)
             argv.push_back("SDL_VIDEODRIVER=windib");
-        else if (!libdir.empty())
-            argv.push_back("LD_LIBRARY_PATH=" + libdir);
+        else if (!runtime.empty())
+            argv.push_back("LD_LIBRARY_PATH=" + runtime);
         argv.insert(argv.end(), env.begin(), env.end());
         if (wine)
             argv.insert(argv.end(), {"wine", "snowintro.exe"});
