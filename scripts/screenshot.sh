@@ -1,28 +1,63 @@
 #!/usr/bin/env bash
-# screenshot.sh OUT.png [SECONDS]: runs the built intro on a private Xvfb for SECONDS
-# (default 5), saves what the screen shows as OUT.png, then ends the intro with a key press.
-# Needs xvfb, xdotool and imagemagick; the build must exist (build/snowintro).
+# screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] OUT.png [SECONDS]: runs the
+# intro (default build/snowintro) on a private Xvfb (default 640x480x16, the intro's own
+# mode) for SECONDS (default 5), under the window manager COMMAND if one is given, saves
+# what the screen shows as OUT.png, then ends the intro with a key press.
+# Needs xvfb, xdotool and imagemagick (and the window manager); the program must be built.
+# The SDL runtime is the one LD_LIBRARY_PATH selects, as for the intro itself.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+geometry=640x480x16
+wm=""
+bin=$top/build/snowintro
+while [ $# -gt 0 ]; do
+    case $1 in
+    --screen) geometry=$2 ;;
+    --wm) wm=$2 ;;
+    --bin) bin=$(realpath "$2") ;;
+    *) break ;;
+    esac
+    shift 2
+done
+[ $# -ge 1 ] || { echo "usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] OUT.png [SECONDS]" >&2; exit 1; }
 out=$(realpath -m "$1")
 secs=${2:-5}
+[ -x "$bin" ] || { echo "screenshot.sh: $bin is not built" >&2; exit 1; }
 
 fb=$(mktemp -d)
-trap 'kill "$xvfb" 2>/dev/null; rm -rf "$fb"' EXIT
+xvfb="" wm_pid="" intro=""
+trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null; done; rm -rf "$fb"' EXIT
 
-# A private display at the intro's own mode; Xvfb keeps its screen as an XWD file in $fb.
+# A private display; Xvfb keeps its screen as an XWD file in $fb.
 exec 3<> "$fb/displayfd"
-Xvfb -displayfd 3 -screen 0 640x480x16 -nolisten tcp -nocursor -fbdir "$fb" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -nocursor -fbdir "$fb" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$fb/displayfd" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n 1 "$fb/displayfd")"
 
+if [ -n "$wm" ]; then
+    $wm >/dev/null 2>&1 &
+    wm_pid=$!
+    # Until it has taken the root window's redirect, a window would map unmanaged.
+    for _ in $(seq 50); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.1
+    done
+    kill -0 "$wm_pid" 2>/dev/null || { echo "screenshot.sh: the window manager '$wm' did not start" >&2; exit 1; }
+fi
+
 # No sound card is needed to look at it.
 cd "$top/assets"
-SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$top/build/snowintro" &
+SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" &
 intro=$!
 sleep "$secs"
 convert "xwd:$fb/Xvfb_screen0" "png:$out"
 xdotool key space
-wait "$intro"
+for _ in $(seq 50); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$intro" 2>/dev/null; then
+    echo "screenshot.sh: the intro did not end on a key press" >&2
+    exit 1
+fi
+wait "$intro" # its status is the script's
+intro=""
 echo "$out"
