@@ -94,12 +94,10 @@ report() {
     printf '%-12s SDL %-7s first frame %7.2f ms median, %7.2f ms best   peak RSS %5.1f MB median, %5.1f MB max\n' \
         "$name" "$(cat "$LOG/$name.sdl")" "$(stat "$name" first_frame_ms)" "$(stat "$name" first_frame_ms min)" \
         "$(awk "BEGIN { print $(stat "$name" kb) / 1024 }")" "$(awk "BEGIN { print $(stat "$name" kb max) / 1024 }")"
-    if [ -s "$LOG/$name.text_gone_s" ]; then
+    printf '             %6.0f frames/s, intro %5.1f%% of a core' "$(stat "$name" fps)" "$(stat "$name" cpu_pct)"
+    [ $XVFB = 0 ] && echo || printf ', X server %5.1f%%\n' "$(stat "$name" server_cpu_pct)"
+    [ ! -s "$LOG/$name.text_gone_s" ] ||
         echo "             the message left the screen $(stat "$name" text_gone_s) s after the first frame"
-    else
-        printf '             %6.0f frames/s, intro %5.1f%% of a core' "$(stat "$name" fps)" "$(stat "$name" cpu_pct)"
-        [ $XVFB = 0 ] && echo || printf ', X server %5.1f%%\n' "$(stat "$name" server_cpu_pct)"
-    fi
     echo "             first frame of each run (ms): $(tr '\n' ' ' <"$LOG/$name.first_frame_ms")"
 }
 
