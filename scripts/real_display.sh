@@ -44,8 +44,11 @@ coloured_box() {
     w=$(identify -format '%w' "$file")
     box=$(convert "$file" -crop "${w}x$rows+0+$from" +repage -colorspace HSL -channel G -separate +channel \
         -threshold 30% -format '%@' info: 2>/dev/null)
-    [[ $box =~ ^([0-9]+x[0-9]+\+[0-9]+)\+([0-9]+)$ ]] && [[ $box != 0x0* ]] || { echo none; return; }
-    echo "${BASH_REMATCH[1]}+$((BASH_REMATCH[2] + from))"
+    if [[ $box != 0x0* && $box =~ ^([0-9]+x[0-9]+\+[0-9]+)\+([0-9]+)$ ]]; then
+        echo "${BASH_REMATCH[1]}+$((BASH_REMATCH[2] + from))"
+    else
+        echo none
+    fi
 }
 
 echo

@@ -52,7 +52,7 @@ if [ $XVFB = 1 ]; then
     for _ in $(seq 100); do [ -s "$LOG/displayfd" ] && break; sleep 0.1; done
     exec 3>&-
     [ -s "$LOG/displayfd" ] || { echo "startup_memory.sh: Xvfb did not start: $(cat "$LOG/xvfb.txt")" >&2; exit 1; }
-    VIDEO=(SDL_VIDEODRIVER=x11 "DISPLAY=:$(head -n 1 "$LOG/displayfd")" SNOW_SERVER_PID=$xvfb)
+    VIDEO=(SDL_VIDEODRIVER=x11 "DISPLAY=:$(head -n 1 "$LOG/displayfd")" "SNOW_SERVER_PID=$xvfb")
 fi
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
