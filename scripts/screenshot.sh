@@ -26,7 +26,7 @@ secs=${2:-5}
 
 fb=$(mktemp -d)
 xvfb="" wm_pid="" intro=""
-trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null; done; rm -rf "$fb"' EXIT
+trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null || true; done; rm -rf "$fb"' EXIT
 
 # A private display; Xvfb keeps its screen as an XWD file in $fb.
 exec 3<> "$fb/displayfd"
@@ -48,9 +48,13 @@ fi
 
 # No sound card is needed to look at it.
 cd "$top/assets"
-SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" &
+SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" >"$fb/intro.log" 2>&1 &
 intro=$!
 sleep "$secs"
+if ! kill -0 "$intro" 2>/dev/null; then
+    echo "screenshot.sh: the intro ended before the screenshot: $(cat "$fb/intro.log")" >&2
+    exit 1
+fi
 convert "xwd:$fb/Xvfb_screen0" "png:$out"
 xdotool key space
 for _ in $(seq 50); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done

@@ -59,6 +59,9 @@ median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]
 # The value of key=... in the shim's report.
 field() { sed -n "s/.*\\b$1=\\([0-9.]*\\).*/\\1/p" "$LOG/err.txt" | tail -1; }
 
+# Milliseconds of processor time a frame, from a percentage of a core and a frame rate.
+per_frame() { awk -v pct="$1" -v fps="$2" 'BEGIN { print pct * 10 / fps }'; }
+
 # One launch on one runtime, from the assets folder (the intro opens its files by relative
 # name), with dummy audio so no sound card is needed; appends its figures to $LOG/NAME.*.
 run_once() {
@@ -76,6 +79,9 @@ run_once() {
         value=$(field $key)
         [ -z "$value" ] || echo "$value" >>"$LOG/$name.$key"
     done
+    # Processor time per frame counts less of the waiting for a core that load adds.
+    per_frame "$(field cpu_pct)" "$(field fps)" >>"$LOG/$name.cpu_ms"
+    per_frame "$(field server_cpu_pct)" "$(field fps)" >>"$LOG/$name.server_cpu_ms"
     field sdl >"$LOG/$name.sdl"
     sed -n 's/.*Maximum resident set size (kbytes): //p' "$LOG/time.txt" >>"$LOG/$name.kb"
 }
@@ -94,8 +100,10 @@ report() {
     printf '%-12s SDL %-7s first frame %7.2f ms median, %7.2f ms best   peak RSS %5.1f MB median, %5.1f MB max\n' \
         "$name" "$(cat "$LOG/$name.sdl")" "$(stat "$name" first_frame_ms)" "$(stat "$name" first_frame_ms min)" \
         "$(awk "BEGIN { print $(stat "$name" kb) / 1024 }")" "$(awk "BEGIN { print $(stat "$name" kb max) / 1024 }")"
-    printf '             %6.0f frames/s, intro %5.1f%% of a core' "$(stat "$name" fps)" "$(stat "$name" cpu_pct)"
-    [ $XVFB = 0 ] && echo || printf ', X server %5.1f%%\n' "$(stat "$name" server_cpu_pct)"
+    printf '             %6.0f frames/s; intro %5.1f%% of a core, %.2f ms a frame' "$(stat "$name" fps)" \
+        "$(stat "$name" cpu_pct)" "$(stat "$name" cpu_ms)"
+    [ $XVFB = 0 ] && echo ||
+        printf '; X server %.1f%%, %.2f ms a frame\n' "$(stat "$name" server_cpu_pct)" "$(stat "$name" server_cpu_ms)"
     [ ! -s "$LOG/$name.text_gone_s" ] ||
         echo "             the message left the screen $(stat "$name" text_gone_s) s after the first frame"
     echo "             first frame of each run (ms): $(tr '\n' ' ' <"$LOG/$name.first_frame_ms")"
@@ -112,9 +120,12 @@ what="${SNOW_SECONDS} s of running after it"
 video="SDL's dummy video driver"
 [ $XVFB = 0 ] || video="a private 640x480x16 Xvfb"
 echo "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1); $video; $RUNS runs each, taking turns; first frame, then $what"
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+load_before=$(load)
 for ((i = 0; i < RUNS; i++)); do
     for j in "${!names[@]}"; do run_once "${names[$j]}" "${libdirs[$j]}"; done
 done
+echo "load average (1, 5, 15 min) before the runs $load_before, after them $(load)"
 for name in "${names[@]}"; do report "$name"; done
 if [ ${#names[@]} = 2 ] && [ -z "${SNOW_WATCH_TEXT:-}" ]; then
     awk -v f1="$(stat classic first_frame_ms)" -v f2="$(stat sdl12-compat first_frame_ms)" \
