@@ -220,7 +220,7 @@ bool set_up()
 // text's rows after each step. At one step per 55 ms that is the shortest possible pass.
 void print_message_pass()
 {
-    const SDL_Rect band = {0, (Sint16)fonty, 640, (Uint16)SFont_TextHeight(Font)};
+    const SDL_Rect band = {0, (Sint16)fonty, SCREEN_W, (Uint16)SFont_TextHeight(Font)};
     const Uint32 black = SDL_MapRGB(screen->format, 0, 0, 0);
     auto text_shows = [&] {
         SDL_FillRect(screen, NULL, black);
@@ -235,7 +235,7 @@ void print_message_pass()
     };
     const Sint32 saved = fontx;
     int steps = 0, first = -1, last = -1;
-    for (fontx = 640; fontx > -SFont_TextWidth(Font, message) - 640; steps++) {
+    for (fontx = SCREEN_W; fontx > -SFont_TextWidth(Font, message) - SCREEN_W; steps++) {
         if (text_shows()) {
             last = steps;
             if (first < 0)

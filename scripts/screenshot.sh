@@ -10,16 +10,18 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 geometry=640x480x16
 wm=""
 bin=$top/build/snowintro
+usage="usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] OUT.png [SECONDS]"
 while [ $# -gt 0 ]; do
     case $1 in
-    --screen) geometry=$2 ;;
-    --wm) wm=$2 ;;
-    --bin) bin=$(realpath "$2") ;;
+    --screen) geometry=${2:?$usage} ;;
+    --wm) wm=${2:?$usage} ;;
+    --bin) bin=$(realpath "${2:?$usage}") ;;
+    -*) echo "$usage" >&2; exit 1 ;;
     *) break ;;
     esac
     shift 2
 done
-[ $# -ge 1 ] || { echo "usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] OUT.png [SECONDS]" >&2; exit 1; }
+[ $# -ge 1 ] || { echo "$usage" >&2; exit 1; }
 out=$(realpath -m "$1")
 secs=${2:-5}
 [ -x "$bin" ] || { echo "screenshot.sh: $bin is not built" >&2; exit 1; }

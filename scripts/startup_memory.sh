@@ -41,7 +41,7 @@ SHIM=$PWD/$BUILD/first_frame_shim.so
 BIN=$PWD/$BUILD/snowintro
 LOG=$(mktemp -d)
 xvfb=""
-trap '[ -z "$xvfb" ] || kill "$xvfb"; rm -rf "$LOG"' EXIT
+trap '[ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true; rm -rf "$LOG"' EXIT
 
 VIDEO=(SDL_VIDEODRIVER=dummy)
 if [ $XVFB = 1 ]; then
