@@ -8,7 +8,7 @@
 #
 # Usage: scripts/real_display.sh [--full-pass] [runs per runtime, default 7]
 #   --full-pass  also time one real pass of the message on each runtime (about 5 minutes)
-# Without it the run takes about 5 minutes on a quiet 2-core machine. Prints figures; fails
+# Without it the run takes about 7 minutes on a 2-core machine. Prints figures; fails
 # only when something cannot be measured.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -108,12 +108,12 @@ echo
 echo "=== the scroller's message"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD" --target frame_bench -j"$(nproc)" >/dev/null
-pass=$("$BUILD/bench/frame_bench" --benchmark_filter='^$' 2>/dev/null | grep '^message pass')
-echo "$pass"
+message=$("$BUILD/bench/frame_bench" --benchmark_filter='^$' 2>/dev/null | grep '^message')
+echo "$message"
 if [ $FULL_PASS = 1 ]; then
     # A step comes with the first frame 55 ms or more after the last one, so the real pass
     # is longer by about half a frame per step.
-    steps=$(sed -n 's/.*gone after \([0-9]*\) steps.*/\1/p' <<<"$pass")
+    steps=$(sed -n 's/.*gone after \([0-9]*\) steps.*/\1/p' <<<"$message")
     SNOW_WATCH_TEXT=1 scripts/startup_memory.sh --xvfb 1 | awk -v steps="$steps" '
         /^[a-z0-9]/ { print } / frames\/s/ { print }
         /left the screen/ { print; s = $0; sub(/.*screen /, "", s); sub(/ s .*/, "", s)
