@@ -51,10 +51,14 @@ template <class Pred> bool wait_until(int timeout_ms, Pred pred)
     return true;
 }
 
+/* In one piece: a screen read char by char takes most of an animation step under ASan, so
+   two reads would never see the same frame. */
 std::string slurp(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
 }
 
 /* A fresh folder under /tmp, removed with the object. */
