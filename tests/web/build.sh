@@ -11,10 +11,12 @@ done
 
 "$here/../../scripts/release-web.sh" "$web/build" "$web/page"
 
-# npm ci starts from scratch, so only run it when the lock file has changed.
-if ! cmp -s "$here/package-lock.json" "$web/node/package-lock.json"; then
+# npm ci starts from scratch, so only run it when the lock file has changed since the last
+# install that succeeded; a failed one leaves no record and is tried again next time.
+if ! cmp -s "$here/package-lock.json" "$web/node/installed.lock"; then
     rm -rf "$web/node"
     mkdir -p "$web/node"
     cp "$here/package.json" "$here/package-lock.json" "$web/node/"
     (cd "$web/node" && npm ci --no-audit --no-fund --loglevel=error)
+    cp "$here/package-lock.json" "$web/node/installed.lock"
 fi
