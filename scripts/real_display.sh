@@ -108,7 +108,7 @@ echo
 echo "=== the scroller's message"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD" --target frame_bench -j"$(nproc)" >/dev/null
-message=$("$BUILD/bench/frame_bench" --benchmark_filter='^$' 2>/dev/null | grep '^message')
+message=$("$BUILD/bench/frame_bench" --message-pass 2>/dev/null | grep '^message')
 echo "$message"
 if [ $FULL_PASS = 1 ]; then
     # A step comes with the first frame 55 ms or more after the last one, so the real pass
