@@ -66,20 +66,22 @@ static void destroy_surface(SDL_Surface* s)
     free((KeyedSurface*)s);
 }
 
-EM_JS(void, canvas_set_size, (int w, int h), {
-    var canvas = Module.canvas;
-    if (canvas) {
-        canvas.width = w;
-        canvas.height = h;
-    }
-});
-
-EM_JS(void, canvas_put, (const Uint32* pixels, int w, int h), {
+/* Sizes the canvas to the screen and wraps the RGBA frame buffer in one ImageData, made
+   once here so a flip only puts it. The wasm memory does not grow (no ALLOW_MEMORY_GROWTH),
+   so the view over it stays valid. */
+EM_JS(void, canvas_set_up, (const Uint32* pixels, int w, int h), {
     var canvas = Module.canvas;
     if (!canvas)
         return;
-    var bytes = new Uint8ClampedArray(HEAPU8.buffer, pixels, w * h * 4);
-    canvas.getContext("2d").putImageData(new ImageData(bytes, w, h), 0, 0);
+    canvas.width = w;
+    canvas.height = h;
+    Module.frameContext = canvas.getContext("2d");
+    Module.frameImage = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, pixels, w * h * 4), w, h);
+});
+
+EM_JS(void, canvas_put, (void), {
+    if (Module.frameContext)
+        Module.frameContext.putImageData(Module.frameImage, 0, 0);
 });
 
 /* The name Emscripten's file stream was opened with: its streams are handles into a table
@@ -112,7 +114,7 @@ SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
         SDL_GetRGB(p, &rgb565, &r, &g, &b);
         rgba_of[p] = r | g << 8 | b << 16 | 0xFFu << 24; /* RGBA in memory order */
     }
-    canvas_set_size(width, height);
+    canvas_set_up(canvas_pixels, width, height);
     return screen_surface;
 }
 
@@ -194,6 +196,30 @@ static void copy_pixels(SDL_Surface* src, int sx, int sy, SDL_Surface* dst, int 
     }
 }
 
+/* SDL 1.2's clipping along one axis, x or y: len pixels from source offset *s to destination
+   offset *d, cut first to the source's [0, src_len), then to the destination's clip
+   [lo, hi), moving both offsets with any cut at the start. The length left; 0 or less when
+   nothing is. */
+static int clip_axis(int* s, int* d, int len, int src_len, int lo, int hi)
+{
+    if (*s < 0) {
+        len += *s;
+        *d -= *s;
+        *s = 0;
+    }
+    len = SDL_min(len, src_len - *s);
+    int cut = lo - *d;
+    if (cut > 0) {
+        len -= cut;
+        *d += cut;
+        *s += cut;
+    }
+    cut = *d + len - hi;
+    if (cut > 0)
+        len -= cut;
+    return len;
+}
+
 /* SDL 1.2's public blit: clip the source rectangle to the source, then the destination to
    the destination's clip rectangle, write the clipped rectangle back, and copy. */
 int SDL_UpperBlit(SDL_Surface* src, const SDL_Rect* srcrect, SDL_Surface* dst, SDL_Rect* dstrect)
@@ -210,45 +236,14 @@ int SDL_UpperBlit(SDL_Surface* src, const SDL_Rect* srcrect, SDL_Surface* dst, S
     if (dstrect == NULL)
         dstrect = &whole;
 
-    int sx = 0, sy = 0, w = src->w, h = src->h;
-    if (srcrect != NULL) {
-        sx = srcrect->x;
-        w = srcrect->w;
-        if (sx < 0) {
-            w += sx;
-            dstrect->x -= sx;
-            sx = 0;
-        }
-        w = SDL_min(w, src->w - sx);
-        sy = srcrect->y;
-        h = srcrect->h;
-        if (sy < 0) {
-            h += sy;
-            dstrect->y -= sy;
-            sy = 0;
-        }
-        h = SDL_min(h, src->h - sy);
-    }
-
+    int sx = srcrect ? srcrect->x : 0, w = srcrect ? srcrect->w : src->w;
+    int sy = srcrect ? srcrect->y : 0, h = srcrect ? srcrect->h : src->h;
+    int dx = dstrect->x, dy = dstrect->y;
     const SDL_Rect& clip = dst->clip_rect;
-    int d = clip.x - dstrect->x;
-    if (d > 0) {
-        w -= d;
-        dstrect->x += d;
-        sx += d;
-    }
-    d = dstrect->x + w - clip.x - clip.w;
-    if (d > 0)
-        w -= d;
-    d = clip.y - dstrect->y;
-    if (d > 0) {
-        h -= d;
-        dstrect->y += d;
-        sy += d;
-    }
-    d = dstrect->y + h - clip.y - clip.h;
-    if (d > 0)
-        h -= d;
+    w = clip_axis(&sx, &dx, w, src->w, clip.x, clip.x + clip.w);
+    h = clip_axis(&sy, &dy, h, src->h, clip.y, clip.y + clip.h);
+    dstrect->x = dx;
+    dstrect->y = dy;
 
     if (w <= 0 || h <= 0) {
         dstrect->w = dstrect->h = 0;
@@ -275,7 +270,7 @@ int SDL_Flip(SDL_Surface* screen)
         for (int x = 0; x < screen->w; x++)
             out[x] = rgba_of[row[x]];
     }
-    canvas_put(canvas_pixels, screen->w, screen->h);
+    canvas_put();
     return 0;
 }
 
