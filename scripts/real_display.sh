@@ -61,7 +61,7 @@ logo_misses() {
 }
 
 echo
-echo "=== a $DESKTOP desktop, after $SHOT_SECONDS s (the logo is 260x72 at (190, 50), the text 27 rows high at row 360)"
+echo "=== a $DESKTOP desktop, after $SHOT_SECONDS s (the logo is 260x72 at (190, 50), the text from row 360)"
 mkdir -p "$SHOTS"
 width=${DESKTOP%%x*}
 height=${DESKTOP#*x}
