@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 # Tests: GoogleTest, a private X server with key presses, both SDL 1.2 runtimes, clang
 # with its libFuzzer runtime for the font fuzzer, and Valgrind for the memcheck runs.
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev xvfb xdotool libx11-dev libsdl1.2-compat \
-    clang libclang-rt-14-dev valgrind
+    clang libclang-rt-dev valgrind
 # The installed tree's and the Debian package's checks (release-deb.sh installs what
 # building the package needs).
 ensure_packages lintian desktop-file-utils appstream man-db
@@ -17,7 +17,7 @@ ensure_packages emscripten chromium $(command -v npm >/dev/null || echo npm)
 # Windows zip: its cross-build, unzip and icoutils to inspect it, Wine to run it.
 ensure_packages "${WINDOWS_PACKAGES[@]}" unzip icoutils wine wine64
 
-build_into build
+build_into build -DBUILD_TESTING=ON
 ctest --test-dir build --output-on-failure
 
 # Everything again under ASan and UBSan. The fuzzer is skipped: it has its own sanitizers;
