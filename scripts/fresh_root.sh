@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# fresh_root.sh [--out DIR] RELEASE COMMAND: runs COMMAND (a shell command line) as a
+# newcomer would, in a brand-new minimal Debian root of RELEASE (12, 13, bookworm or trixie)
+# holding a clone of this checkout's committed tree. The newcomer is a normal user with sudo,
+# a clean environment and the clone as current folder; --out DIR is made theirs, at /out.
+# The base root is made once with debootstrap and cached as a tarball under
+# ${XDG_CACHE_HOME:-~/.cache}/snowintro-fresh-root, with the packages the root downloads, so
+# a rerun costs only the unpacking and the command itself. Needs root, debootstrap and git.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+usage="usage: fresh_root.sh [--out DIR] RELEASE COMMAND"
+fail() { echo "fresh_root.sh: $*" >&2; exit 1; }
+
+out=""
+if [ "${1:-}" = --out ]; then
+    out=$(realpath "${2:?$usage}")
+    shift 2
+fi
+[ $# -eq 2 ] || fail "$usage"
+case $1 in
+12 | bookworm) codename=bookworm ;;
+13 | trixie) codename=trixie ;;
+*) fail "unknown release '$1' (12, 13, bookworm or trixie)" ;;
+esac
+command=$2
+[ "$(id -u)" -eq 0 ] || fail "needs root, to make the root and enter it"
+command -v debootstrap >/dev/null || fail "needs debootstrap (apt-get install debootstrap)"
+git -C "$top" rev-parse --verify -q HEAD >/dev/null || fail "$top is no git checkout with a commit"
+
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/snowintro-fresh-root
+base=$cache/debian-$codename-minbase.tar
+debs=$cache/debs-$codename
+mkdir -p "$debs/partial"
+
+# The machine's own Debian mirrors, as apt knows them: "URI SUITE" for each of its Debian
+# suites (bookworm, bookworm-updates, bookworm-security, ...), turned into RELEASE's suites.
+host_codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+apt_sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
+    sort -u | awk -v from="$host_codename" -v to="$codename" \
+    '$2 == from || index($2, from "-") == 1 { sub("^" from, to, $2); print }')
+mirror=$(awk -v suite="$codename" '$2 == suite { print $1; exit }' <<<"$apt_sources")
+[ -n "$mirror" ] || fail "the machine's apt configuration names no Debian mirror for $host_codename"
+
+# The base: the minimal variant, with git and sudo as a newcomer has them, and the CA
+# bundle any machine that clones over https has.
+if [ ! -s "$base" ]; then
+    echo "fresh_root.sh: making the Debian $codename base once (a few minutes)"
+    staging=$(mktemp -d "$cache/staging.XXXXXX")
+    trap 'rm -rf --one-file-system "$staging"' EXIT
+    debootstrap --variant=minbase --include=git,sudo,ca-certificates "$codename" "$staging" \
+        "$mirror" >"$cache/debootstrap-$codename.log" 2>&1 ||
+        fail "debootstrap of $codename from $mirror failed; see $cache/debootstrap-$codename.log"
+    rm -f "$staging"/var/cache/apt/archives/*.deb
+    tar -C "$staging" --numeric-owner -cf "$base.tmp" .
+    mv "$base.tmp" "$base"
+    rm -rf --one-file-system "$staging"
+    trap - EXIT
+fi
+
+root=$(mktemp -d /var/tmp/fresh-root.XXXXXX)
+trap 'findmnt -rn -o TARGET | grep -q "^$root" || rm -rf --one-file-system "$root"' EXIT
+tar -C "$root" --numeric-owner -xf "$base"
+chmod 755 "$root" # mktemp made it private, but it is everyone's /
+
+# The machine's view of the network: its resolver, its extra certificate authorities
+# (a real machine trusts its own), and its mirrors with RELEASE's suites.
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+echo "127.0.1.1 $(hostname)" >>"$root/etc/hosts" # sudo looks its host up
+cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/" 2>/dev/null || true
+chroot "$root" update-ca-certificates >/dev/null 2>&1
+awk '{ print "deb " $1 " " $2 " main" }' <<<"$apt_sources" >"$root/etc/apt/sources.list"
+
+# The newcomer: a user with sudo and a clone of the committed tree.
+chroot "$root" useradd -m -s /bin/bash newcomer
+echo 'newcomer ALL=(ALL) NOPASSWD: ALL' >"$root/etc/sudoers.d/newcomer"
+git clone -q --no-hardlinks "$top" "$root/home/newcomer/snowintro"
+git -C "$root/home/newcomer/snowintro" remote remove origin
+chroot "$root" chown -R newcomer:newcomer /home/newcomer
+mkdir -p "$root/out"
+[ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root
+
+# In a mount namespace of its own, so that nothing mounted here outlives the command: a
+# private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp, the
+# package cache and the output folder.
+enter() {
+    local r=$root
+    mount --rbind /dev "$r/dev"
+    mount --rbind /sys "$r/sys"
+    mount -t tmpfs tmpfs "$r/tmp"
+    mount --bind "$debs" "$r/var/cache/apt/archives"
+    if [ -n "$out" ]; then mount --bind "$out" "$r/out"; fi
+    chroot "$r" chmod 1777 /tmp
+    exec chroot "$r" runuser -u newcomer -- env -i HOME=/home/newcomer USER=newcomer \
+        LOGNAME=newcomer SHELL=/bin/bash LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+        PATH=/usr/local/bin:/usr/bin:/bin:/usr/games \
+        bash -c "cd ~/snowintro && $command"
+}
+export root out command debs
+status=0
+unshare --mount --pid --fork --mount-proc="$root/proc" bash -c "$(declare -f enter); enter" || status=$?
+exit $status
