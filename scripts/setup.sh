@@ -16,7 +16,7 @@ ensure_packages() {
         "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
         export SNOWINTRO_APT_UPDATED=1 # release.sh runs several scripts that source this
     fi
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # What building the intro needs.
