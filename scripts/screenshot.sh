@@ -34,7 +34,9 @@ trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null || true; done; rm 
 exec 3<> "$fb/displayfd"
 Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -nocursor -fbdir "$fb" 2>/dev/null &
 xvfb=$!
-for _ in $(seq 50); do [ -s "$fb/displayfd" ] && break; sleep 0.1; done
+# Its first start on a new machine can take seconds (fonts, keymap).
+for _ in $(seq 300); do [ -s "$fb/displayfd" ] && break; sleep 0.1; done
+[ -s "$fb/displayfd" ] || { echo "screenshot.sh: Xvfb did not start within 30 s" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$fb/displayfd")"
 
 if [ -n "$wm" ]; then
