@@ -30,7 +30,7 @@ git -C "$top" rev-parse --verify -q HEAD >/dev/null || fail "$top is no git chec
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/snowintro-fresh-root
 base=$cache/debian-$codename-minbase.tar
 debs=$cache/debs-$codename
-mkdir -p "$debs/partial"
+mkdir -p "$debs"
 
 # The machine's own Debian mirrors, as apt knows them: "URI SUITE" for each of its Debian
 # suites (bookworm, bookworm-updates, bookworm-security, ...), turned into RELEASE's suites.
@@ -77,17 +77,19 @@ git clone -q --no-hardlinks "$top" "$root/home/newcomer/snowintro"
 git -C "$root/home/newcomer/snowintro" remote remove origin
 chroot "$root" chown -R newcomer:newcomer /home/newcomer
 mkdir -p "$root/out"
+# The packages earlier runs downloaded, as hard links, so that runs side by side share them
+# without sharing apt's lock.
+cp -l "$debs"/*.deb "$root/var/cache/apt/archives/" 2>/dev/null || true
 [ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root
 
 # In a mount namespace of its own, so that nothing mounted here outlives the command: a
-# private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp, the
-# package cache and the output folder.
+# private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp and the
+# output folder.
 enter() {
     local r=$root
     mount --rbind /dev "$r/dev"
     mount --rbind /sys "$r/sys"
     mount -t tmpfs tmpfs "$r/tmp"
-    mount --bind "$debs" "$r/var/cache/apt/archives"
     if [ -n "$out" ]; then mount --bind "$out" "$r/out"; fi
     chroot "$r" chmod 1777 /tmp
     exec chroot "$r" runuser -u newcomer -- env -i HOME=/home/newcomer USER=newcomer \
@@ -95,7 +97,8 @@ enter() {
         PATH=/usr/local/bin:/usr/bin:/bin:/usr/games \
         bash -c "cd ~/snowintro && $command"
 }
-export root out command debs
+export root out command
 status=0
 unshare --mount --pid --fork --mount-proc="$root/proc" bash -c "$(declare -f enter); enter" || status=$?
+cp -ln "$root"/var/cache/apt/archives/*.deb "$debs/" 2>/dev/null || true
 exit $status
