@@ -12,6 +12,7 @@
 #undef Bool
 #undef Status
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -92,7 +94,9 @@ struct Child {
         for (const std::string& s : argv)
             a.push_back(const_cast<char*>(s.c_str()));
         a.push_back(nullptr);
-        if ((pid = fork()) == 0) {
+        if ((pid = fork()) < 0) /* no object, so no destructor signalling pid -1: everyone */
+            throw std::runtime_error(std::string("fork failed: ") + strerror(errno));
+        if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL); /* never outlive a crashed test */
             dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 1);
             dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 2);
@@ -103,10 +107,8 @@ struct Child {
     }
     ~Child()
     {
-        if (!wait(0) && kill(pid, SIGTERM) == 0 && !wait(3000)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        if (!wait(0) && kill(pid, SIGTERM) == 0 && !wait(3000) && kill(pid, SIGKILL) == 0)
+            wait(3000);
     }
     std::optional<int> wait(int timeout_ms)
     {
@@ -166,10 +168,13 @@ struct Xvfb {
                                                 "-nolisten", "tcp", "-nocursor", "-noreset", "-fbdir", dir.path},
                        dir.path, "/dev/null", dir / "log");
         close(fds[1]);
-        /* The display number and a newline once it is ready; end of file if it died. */
+        /* The display number and a newline once it is ready; end of file if it died. Its
+           first start on a new machine can take seconds. */
         std::string num;
         char buf[16];
-        for (ssize_t n; num.find('\n') == std::string::npos && (n = read(fds[0], buf, sizeof buf)) > 0;)
+        pollfd ready{fds[0], POLLIN, 0};
+        for (ssize_t n; num.find('\n') == std::string::npos && poll(&ready, 1, 30000) == 1 &&
+                        (n = read(fds[0], buf, sizeof buf)) > 0;)
             num.append(buf, size_t(n));
         close(fds[0]);
         display = ":" + num.substr(0, num.find('\n'));
