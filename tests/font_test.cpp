@@ -243,13 +243,16 @@ TEST(Font, InitFontRejectsSheetsItCannotRead)
     for (int w : {0, 5}) // no column, then no row
         EXPECT_EQ(SFont_InitFont(SDL_CreateRGBSurface(SDL_SWSURFACE, w, 5 - w, 16, 0xF800, 0x07E0, 0x1F, 0)), nullptr);
 
-    // A 49x1 BMP with bit count 0x0801: SDL loads it as 1 bit per pixel (an 8-byte row) yet
-    // 1 byte per pixel, so scanning row 0 would read past the pixels.
+    // A 49x1 BMP with bit count 0x0801: the classic SDL 1.2 loads it as 1 bit per pixel (an
+    // 8-byte row) yet 1 byte per pixel, so scanning row 0 would read past the pixels.
+    // sdl12-compat (SDL 1.2.50 and later) refuses the file itself.
     std::vector<Uint8> bmp(118, 0);
     const Uint8 header[] = {'B', 'M', 118, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, // file size, pixel offset
                             40, 0, 0, 0, 49, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0x01, 0x08}; // w, h, planes, bits
     std::copy(std::begin(header), std::end(header), bmp.begin());
     SDL_Surface* s = SDL_LoadBMP_RW(SDL_RWFromConstMem(bmp.data(), int(bmp.size())), 1);
+    if (SDL_Linked_Version()->patch >= 50 && !s)
+        return;
     ASSERT_NE(s, nullptr) << SDL_GetError();
     ASSERT_LT(s->pitch, s->w * s->format->BytesPerPixel);
     EXPECT_EQ(SFont_InitFont(s), nullptr);
