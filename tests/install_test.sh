@@ -16,7 +16,7 @@ share/icons/hicolor/64x64/apps/snowintro.png
 share/icons/hicolor/128x128/apps/snowintro.png
 share/icons/hicolor/256x256/apps/snowintro.png
 share/icons/hicolor/scalable/apps/snowintro.svg
-share/metainfo/example.c_seed_41ae4e5b.snowintro.metainfo.xml"
+share/metainfo/io.github.snowintro.snowintro.metainfo.xml"
 
 case $mode in
 cmake)
@@ -53,8 +53,8 @@ expected=$(printf '%s\n' "$launcher" "$program" "$data/font.bmp" "$data/logo.bmp
 [ -x "$prefix/$launcher" ] && [ -x "$prefix/$program" ] || fail "launcher or program not executable"
 
 desktop-file-validate "$prefix/share/applications/snowintro.desktop" || fail "desktop entry"
-appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml >/dev/null ||
-    fail "metainfo: $(appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml)"
+appstreamcli validate --strict --no-net "$prefix"/share/metainfo/*.metainfo.xml >/dev/null ||
+    fail "metainfo: $(appstreamcli validate --strict --no-net "$prefix"/share/metainfo/*.metainfo.xml)"
 man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/$man_page" 2>&1 >/dev/null) ||
     fail "man cannot render the page"
 [ -z "$man_warnings" ] || fail "man page: $man_warnings"
