@@ -11,6 +11,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev xvfb xdotool libx11-dev libs
 # The installed tree's and the Debian package's checks (release-deb.sh installs what
 # building the package needs).
 ensure_packages lintian desktop-file-utils appstream man-db
+# The fresh roots' runs: debootstrap, and ImageMagick to look at their screenshots.
+ensure_packages debootstrap imagemagick
 # Browser tests: Debian's emscripten and headless Chromium, and npm for the test driver's one
 # package (a node that brings its own npm conflicts with Debian's).
 ensure_packages emscripten chromium $(command -v npm >/dev/null || echo npm)
@@ -21,6 +23,7 @@ build_into build -DBUILD_TESTING=ON
 ctest --test-dir build --output-on-failure
 
 # Everything again under ASan and UBSan. The fuzzer is skipped: it has its own sanitizers;
-# so are the release artifacts' tests, which do not depend on how this tree was compiled.
+# so are the release artifacts' tests and the fresh roots' runs, which do not depend on how
+# this tree was compiled.
 build_into build-asan -DSNOWINTRO_SANITIZE=ON
-ctest --test-dir build-asan --output-on-failure -LE 'fuzz|package'
+ctest --test-dir build-asan --output-on-failure -LE 'fuzz|package|fresh'

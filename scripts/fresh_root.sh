@@ -5,7 +5,8 @@
 # a clean environment and the clone as current folder; --out DIR is made theirs, at /out.
 # The base root is made once with debootstrap and cached as a tarball under
 # ${XDG_CACHE_HOME:-~/.cache}/snowintro-fresh-root, with the packages the root downloads, so
-# a rerun costs only the unpacking and the command itself. Needs root, debootstrap and git.
+# a rerun costs only the unpacking and the command itself. Runs itself through sudo when
+# not root.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 usage="usage: fresh_root.sh [--out DIR] RELEASE COMMAND"
@@ -23,8 +24,10 @@ case $1 in
 *) fail "unknown release '$1' (12, 13, bookworm or trixie)" ;;
 esac
 command=$2
-[ "$(id -u)" -eq 0 ] || fail "needs root, to make the root and enter it"
-command -v debootstrap >/dev/null || fail "needs debootstrap (apt-get install debootstrap)"
+# Making the root and entering it takes root.
+[ "$(id -u)" -eq 0 ] || exec sudo "$0" ${out:+--out "$out"} "$@"
+. "$top/scripts/setup.sh"
+ensure_packages debootstrap git
 git -C "$top" rev-parse --verify -q HEAD >/dev/null || fail "$top is no git checkout with a commit"
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/snowintro-fresh-root

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] OUT.png [SECONDS]: runs the
-# intro (default build/snowintro) on a private Xvfb (default 640x480x16, the intro's own
-# mode) for SECONDS (default 5), under the window manager COMMAND if one is given, saves
-# what the screen shows as OUT.png, then ends the intro with a key press.
+# screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] [--cwd DIR] OUT.png [SECONDS]:
+# runs the intro (default build/snowintro, started in DIR, default assets/) on a private Xvfb
+# (default 640x480x16, the intro's own mode) for SECONDS (default 5), under the window
+# manager COMMAND if one is given, saves what the screen shows as OUT.png, then ends the
+# intro with a key press.
 # Needs xvfb, xdotool and imagemagick (and the window manager); the program must be built.
 # The SDL runtime is the one LD_LIBRARY_PATH selects, as for the intro itself.
 set -euo pipefail
@@ -10,12 +11,14 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 geometry=640x480x16
 wm=""
 bin=$top/build/snowintro
-usage="usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] OUT.png [SECONDS]"
+cwd=$top/assets
+usage="usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] [--cwd DIR] OUT.png [SECONDS]"
 while [ $# -gt 0 ]; do
     case $1 in
     --screen) geometry=${2:?$usage} ;;
     --wm) wm=${2:?$usage} ;;
     --bin) bin=$(realpath "${2:?$usage}") ;;
+    --cwd) cwd=${2:?$usage} ;;
     -*) echo "$usage" >&2; exit 1 ;;
     *) break ;;
     esac
@@ -51,7 +54,7 @@ if [ -n "$wm" ]; then
 fi
 
 # No sound card is needed to look at it.
-cd "$top/assets"
+cd "$cwd"
 SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" >"$fb/intro.log" 2>&1 &
 intro=$!
 sleep "$secs"

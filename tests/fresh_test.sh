@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# fresh_test.sh run RELEASE | deb RELEASE PACKAGE: a newcomer on a brand-new Debian RELEASE
+# root (scripts/fresh_root.sh).
+#   run: ./run.sh as the very first command leaves a screenshot with the logo at (190, 50).
+#   deb: the package installs with apt, runs from / as a normal user under a window manager
+#        on a 1920x1080x24 screen with a crisp picture (only the logo's own colours where the
+#        scaled logo is; started without its launcher's setting, smoothed colours appear
+#        there), ends with 0 on a key press, its metainfo validates strictly, and a purge
+#        leaves none of its paths behind.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE"
+mode=${1:?$usage} release=${2:?$usage}
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# How many pixels of PNG's WxH+X+Y area differ from REFERENCE.png beyond the rounding between
+# 16-bit and 24-bit colour.
+misses() {
+    convert "$1" -crop "$2" +repage "$out/area.png"
+    compare -metric AE -fuzz 3% "$out/area.png" "$3" null: 2>&1 || true
+}
+convert "$top/assets/logo.bmp" -depth 8 "$out/logo.png"
+
+# How many pixels of PNG's WxH+X+Y area are in colours that logo.bmp does not have.
+foreign_pixels() {
+    convert "$1" -crop "$2" +repage "$out/area.png"
+    convert "$out/area.png" +dither -remap "$out/logo.png" "$out/remapped.png"
+    compare -metric AE -fuzz 3% "$out/area.png" "$out/remapped.png" null: 2>&1 || true
+}
+
+# Run inside the root, in the newcomer's clone, with PACKAGE at /out/snowintro.deb.
+on_desktop() {
+    set -euo pipefail
+    . scripts/setup.sh
+    ensure_packages xvfb xdotool imagemagick openbox x11-utils appstream
+    cp /out/snowintro.deb /tmp/ # apt's own user cannot read the newcomer's /out
+    sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/snowintro.deb >/dev/null
+    dpkg-query -L snowintro >/out/paths
+    appstreamcli validate --strict --no-net --override=url-homepage-missing=pedantic \
+        --override=developer-info-missing=pedantic /usr/share/metainfo/*.metainfo.xml >/out/appstream 2>&1 ||
+        { cat /out/appstream; exit 1; }
+    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/games/snowintro --cwd / \
+        /out/launcher.png 3 >/dev/null
+    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/lib/games/snowintro/snowintro \
+        --cwd /usr/share/games/snowintro /out/program.png 3 >/dev/null
+    sudo apt-get purge -y -qq snowintro >/dev/null
+    local path
+    while read -r path; do
+        [ ! -e "$path" ] || dpkg-query -S "$path" >/dev/null 2>&1 || echo "$path"
+    done </out/paths >/out/left
+}
+
+case $mode in
+run)
+    "$top/scripts/fresh_root.sh" --out "$out" "$release" './run.sh && cp build/screenshot.png /out/' ||
+        fail "./run.sh as the first command on a fresh Debian $release"
+    wrong=$(misses "$out/screenshot.png" 260x72+190+50 "$out/logo.png")
+    [ "$wrong" = 0 ] || fail "$wrong pixels of the logo area at (190, 50) are not the logo's"
+    echo "Debian $release: ./run.sh as the first command showed the logo at (190, 50)"
+    ;;
+deb)
+    cp "${3:?$usage}" "$out/snowintro.deb"
+    "$top/scripts/fresh_root.sh" --out "$out" "$release" "$(declare -f on_desktop); on_desktop" ||
+        fail "the package on a fresh Debian $release (see above)"
+    # The 640x480 picture fills the 1080-row screen's height, 2.25 screen pixels a pixel,
+    # pillarboxed: the logo's 260x72 at (190, 50) covers (667.5, 112.5) to (1252.5, 274.5).
+    # Three pixels in from its edges, every colour is the logo's when scaled whole.
+    logo_area=578x155+671+116
+    foreign=$(foreign_pixels "$out/launcher.png" $logo_area)
+    [ "$foreign" = 0 ] || fail "from the launcher, $foreign pixels of the logo are in colours logo.bmp lacks"
+    smoothed=$(foreign_pixels "$out/program.png" $logo_area)
+    [ "$smoothed" != 0 ] || fail "without the launcher the logo is crisp too, so the check cannot tell"
+    [ ! -s "$out/left" ] || fail "the purge left $(tr '\n' ' ' <"$out/left")"
+    echo "Debian $release: the package installed with apt, showed a crisp logo from / ($smoothed" \
+        "smoothed pixels without its launcher), ended with 0 on a key, validated, and purged clean"
+    ;;
+*)
+    fail "$usage"
+    ;;
+esac
