@@ -53,18 +53,23 @@ if [ -n "$wm" ]; then
     kill -0 "$wm_pid" 2>/dev/null || { echo "screenshot.sh: the window manager '$wm' did not start" >&2; exit 1; }
 fi
 
+caption='SDL MultiMedia Application'
 # No sound card is needed to look at it.
 cd "$cwd"
 SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" >"$fb/intro.log" 2>&1 &
 intro=$!
+# SECONDS count from its window's showing, which a loaded machine can delay by seconds.
+timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || true
 sleep "$secs"
 if ! kill -0 "$intro" 2>/dev/null; then
     echo "screenshot.sh: the intro ended before the screenshot: $(cat "$fb/intro.log")" >&2
     exit 1
 fi
 convert "xwd:$fb/Xvfb_screen0" "png:$out"
+# The key goes to the focused window: make that the intro's, whatever a window manager did.
+xdotool search --name "$caption" windowfocus >/dev/null 2>&1 || true
 xdotool key space
-for _ in $(seq 50); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 150); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$intro" 2>/dev/null; then
     echo "screenshot.sh: the intro did not end on a key press" >&2
     exit 1
