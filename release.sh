@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds release artifacts into dist/: ./release.sh builds them all, ./release.sh TARGET...
 # only the named ones. Each target is a script scripts/release-TARGET.sh that installs what
-# it is missing and leaves its artifacts in dist/.
+# it is missing and leaves its artifacts in dist/. Ends with the SHA-256 of what it made,
+# and of all of dist/ in dist/SHA256SUMS.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -22,7 +23,16 @@ for target in "${targets[@]}"; do
 done
 
 mkdir -p dist
+started=$(mktemp)
+trap 'rm -f "$started"' EXIT
 for target in "${targets[@]}"; do
     echo "== $target"
     "scripts/release-$target.sh"
 done
+
+# The checksums of everything in dist/, for anyone who rebuilds to compare with
+# (sha256sum -c SHA256SUMS in dist/); printed for what this run made.
+(cd dist && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum >SHA256SUMS)
+echo "== SHA-256 (all of dist/ in dist/SHA256SUMS)"
+(cd dist && find . -type f ! -name SHA256SUMS -newer "$started" -printf '%P\n' | LC_ALL=C sort |
+    xargs -r -d '\n' sha256sum)
