@@ -16,7 +16,10 @@ ensure_packages() {
         "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
         export SNOWINTRO_APT_UPDATED=1 # release.sh runs several scripts that source this
     fi
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # Without apt-utils, debconf says on every install that it configures afterwards.
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+        --no-install-recommends "${missing[@]}" 2>&1 >/dev/null | { grep -v '^debconf: delaying package configuration' || true; } >&2
+    return "${PIPESTATUS[0]}"
 }
 
 # What building the intro needs.
