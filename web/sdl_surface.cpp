@@ -22,10 +22,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* A surface with the colour key SDL 1.2 keeps in its pixel format. */
-struct KeyedSurface {
-    SDL_Surface surface; /* first, so the two pointers convert */
-    Uint32 colorkey;
+/* Emscripten's headers are SDL 1.3's, whose pixel format has no colour key: the key lives
+   behind the surface's private blit map pointer, which these headers leave to the
+   implementation to define. Only surfaces made here have one. */
+struct SDL_BlitMap {
+    Uint32 colorkey; /* in the surface's pixel format */
 };
 
 /* Every surface here is RGB565; SDL 1.2 gives the same masks for a 16-bit screen. */
@@ -38,32 +39,48 @@ static SDL_Surface* screen_surface;
 static Uint32* canvas_pixels; /* the frame as RGBA bytes, for the canvas */
 static Uint32 rgba_of[65536]; /* each 565 value's RGBA word, made with SDL_GetRGB */
 
+static void destroy_surface(SDL_Surface* s)
+{
+    if (s == NULL)
+        return;
+    free(s->pixels);
+    free(s->map);
+    free(s);
+}
+
 static SDL_Surface* create_surface(int w, int h)
 {
-    KeyedSurface* k = (KeyedSurface*)calloc(1, sizeof(KeyedSurface));
-    if (k == NULL)
+    SDL_Surface* s = (SDL_Surface*)calloc(1, sizeof(SDL_Surface));
+    if (s == NULL)
         return NULL;
-    SDL_Surface* s = &k->surface;
     s->format = &rgb565;
     s->w = w;
     s->h = h;
     s->pitch = (w * 2 + 3) & ~3; /* rows padded to 4 bytes, as SDL 1.2 does */
     s->pixels = calloc(h, s->pitch);
+    s->map = (SDL_BlitMap*)calloc(1, sizeof(SDL_BlitMap));
     s->clip_rect.w = w;
     s->clip_rect.h = h;
     s->refcount = 1;
-    if (s->pixels == NULL) {
-        free(k);
+    if (s->pixels == NULL || s->map == NULL) {
+        destroy_surface(s);
         return NULL;
     }
     return s;
 }
 
-static void destroy_surface(SDL_Surface* s)
+/* Surfaces made elsewhere (Emscripten's own are 32 or 8 bits per pixel, with no blit map
+   of ours) would be read and written past their ends here, so the calls below refuse
+   them. Every surface made here shares the one RGB565 format. */
+static bool made_here(const SDL_Surface* s)
 {
-    if (s != NULL)
-        free(s->pixels);
-    free((KeyedSurface*)s);
+    return s != NULL && s->format == &rgb565;
+}
+
+static int refuse_foreign_surface(void)
+{
+    SDL_SetError("Not a surface of the browser build's 16-bit layer");
+    return -1;
 }
 
 /* Sizes the canvas to the screen and wraps the RGBA frame buffer in one ImageData, made
@@ -84,10 +101,22 @@ EM_JS(void, canvas_put, (void), {
         Module.frameContext.putImageData(Module.frameImage, 0, 0);
 });
 
-/* The name Emscripten's file stream was opened with: its streams are handles into a table
-   of names, and the first one is handle 0. */
+/* Emscripten's file streams are handles into its table SDL.rwops, each the table's length
+   when opened; freeing the last one empties the table, and the next stream would be handle
+   0, which C reads as no stream. Keeping slot 0 taken from the start keeps every stream's
+   handle above 0. */
+EM_JS(void, rwops_reserve_handle_0, (void), {
+    SDL.rwops[0] = SDL.rwops[0] || {};
+});
+
+__attribute__((constructor)) static void reserve_handle_0(void)
+{
+    rwops_reserve_handle_0();
+}
+
+/* The name the file stream was opened with; 0 for no stream or one that is not a file. */
 EM_JS(int, rwops_filename, (SDL_RWops* src, char* name, int size), {
-    var rw = SDL.rwops[src];
+    var rw = src ? SDL.rwops[src] : null;
     if (!rw || !rw.filename)
         return 0;
     stringToUTF8(rw.filename, name, size);
@@ -137,6 +166,8 @@ void SDL_GetRGB(Uint32 pixel, const SDL_PixelFormat* f, Uint8* r, Uint8* g, Uint
 
 int SDL_FillRect(SDL_Surface* dst, const SDL_Rect* rect, Uint32 color)
 {
+    if (!made_here(dst))
+        return refuse_foreign_surface();
     const SDL_Rect& clip = dst->clip_rect;
     int x0 = clip.x, y0 = clip.y, x1 = clip.x + clip.w, y1 = clip.y + clip.h;
     if (rect != NULL) {
@@ -155,9 +186,11 @@ int SDL_FillRect(SDL_Surface* dst, const SDL_Rect* rect, Uint32 color)
 
 int SDL_SetColorKey(SDL_Surface* surface, int flag, Uint32 key)
 {
+    if (!made_here(surface))
+        return refuse_foreign_surface();
     if (flag & SDL_SRCCOLORKEY) {
         surface->flags |= SDL_SRCCOLORKEY;
-        ((KeyedSurface*)surface)->colorkey = key;
+        surface->map->colorkey = key;
     } else {
         surface->flags &= ~SDL_SRCCOLORKEY;
     }
@@ -182,7 +215,7 @@ static void copy_pixels(SDL_Surface* src, int sx, int sy, SDL_Surface* dst, int 
                         int w, int h)
 {
     bool keyed = src->flags & SDL_SRCCOLORKEY;
-    Uint16 key = (Uint16)((KeyedSurface*)src)->colorkey;
+    Uint16 key = (Uint16)src->map->colorkey;
     for (int y = 0; y < h; y++) {
         const Uint16* from = (const Uint16*)((Uint8*)src->pixels + (sy + y) * src->pitch) + sx;
         Uint16* to = (Uint16*)((Uint8*)dst->pixels + (dy + y) * dst->pitch) + dx;
@@ -228,6 +261,8 @@ int SDL_UpperBlit(SDL_Surface* src, const SDL_Rect* srcrect, SDL_Surface* dst, S
         SDL_SetError("SDL_UpperBlit: passed a NULL surface");
         return -1;
     }
+    if (!made_here(src) || !made_here(dst))
+        return refuse_foreign_surface();
     if (src->locked || dst->locked) {
         SDL_SetError("Surfaces must not be locked during blit");
         return -1;
@@ -255,15 +290,20 @@ int SDL_UpperBlit(SDL_Surface* src, const SDL_Rect* srcrect, SDL_Surface* dst, S
     return 0;
 }
 
-/* Like SDL 1.2, freeing the screen does nothing. */
+/* Like SDL 1.2, freeing the screen does nothing; nor does freeing a surface made
+   elsewhere, whose parts this file did not allocate. */
 void SDL_FreeSurface(SDL_Surface* surface)
 {
-    if (surface != screen_surface)
+    if (surface != screen_surface && made_here(surface))
         destroy_surface(surface);
 }
 
 int SDL_Flip(SDL_Surface* screen)
 {
+    if (screen == NULL || screen != screen_surface) {
+        SDL_SetError("SDL_Flip: not the screen");
+        return -1;
+    }
     for (int y = 0; y < screen->h; y++) {
         const Uint16* row = (const Uint16*)((Uint8*)screen->pixels + y * screen->pitch);
         Uint32* out = canvas_pixels + y * screen->w;
@@ -326,7 +366,7 @@ extern "C" SDL_Surface* SDL_LoadBMP_RW(SDL_RWops* src, int freesrc)
     }
     if (f != NULL)
         fclose(f);
-    if (freesrc)
+    if (freesrc && src != NULL)
         SDL_FreeRW(src);
     if (s == NULL)
         SDL_SetError("Couldn't load a 16-bit RGB565 BMP");
