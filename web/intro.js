@@ -1,18 +1,39 @@
-// intro.js: the page's side of the intro. It runs main on the first click, since browsers
-// let sound start only after one, and shows the end screen when main has returned.
+// intro.js: the page's side of the intro. It downloads the intro's three files itself, to show
+// how far it has got and to name any file that cannot be had and why, and hands them to
+// Emscripten's runtime. It runs main on the first click, since browsers let sound start only
+// after one, and then says how the intro ended.
+var FILES = ["snowintro.js", "snowintro.wasm", "snowintro.data"];
+var MB = 1e6;
+var downloads = {}; // per file name: { got, size } in bytes; size 0 when not announced
+var packageData = null; // snowintro.data, for Emscripten's package loader
+var phase = "loading"; // then "ready", "running" and "ended"
+var scriptUrl = ""; // snowintro.js as run, from its downloaded bytes
+
 var Module = {
     canvas: document.getElementById("canvas"),
     noInitialRun: true,
     // The music is decoded and played through Web Audio; an <audio> element would wait
     // for an autoplay permission that never comes.
     noAudioDecoding: true,
+    // The package loader names the size the data file was built with, so a response cut
+    // short stops here instead of running without its font, logo and tune.
+    getPreloadedPackage: function (name, size) {
+        if (packageData.byteLength < size) {
+            var error = fileError(name, `cut short, ${packageData.byteLength} of ${size} bytes`);
+            fail(error.message);
+            throw error;
+        }
+        return packageData;
+    },
     onRuntimeInitialized: function () {
+        phase = "ready";
         showOverlay("start");
     },
     onExit: function () {
-        if (document.fullscreenElement)
-            document.exitFullscreen().catch(function () {});
-        showOverlay("end");
+        end("The intro has ended", "A key was pressed.", "Watch again");
+    },
+    onAbort: function (what) {
+        fail(String(what));
     },
 };
 
@@ -22,7 +43,112 @@ function showOverlay(id) {
     });
 }
 
+function setText(id, text) {
+    document.getElementById(id).textContent = text;
+}
+
+// The end screen: a title, one line on what happened, and a button that loads the page
+// again. The first outcome is the one told.
+function end(title, line, button) {
+    if (phase === "ended")
+        return;
+    phase = "ended";
+    if (document.fullscreenElement)
+        document.exitFullscreen().catch(function () {});
+    setText("end-title", title);
+    setText("end-line", line);
+    setText("again", button);
+    showOverlay("end");
+}
+
+// Before the start nothing has run, so the page could not be loaded; after it, the intro
+// stopped where it was.
+function fail(line) {
+    console.error(line);
+    end(phase === "running" ? "The intro stopped" : "The intro could not be loaded", line,
+        "Try again");
+}
+
+// One line naming the file and what is wrong with it.
+function fileError(name, reason) {
+    return new Error(`${name}: ${reason}`);
+}
+
+function showProgress() {
+    var got = 0, size = 0, allSized = true;
+    FILES.forEach(function (name) {
+        var d = downloads[name] || { got: 0, size: 0 };
+        got += d.got;
+        size += d.size;
+        allSized = allSized && d.size > 0;
+    });
+    var text = "Loading\u2026 " + (got / MB).toFixed(1);
+    if (allSized)
+        text += ` of ${(size / MB).toFixed(1)} MB (${Math.floor(100 * got / size)}%)`;
+    else
+        text += " MB";
+    setText("progress", text);
+}
+
+// One file as a Blob, its progress shown as its pieces arrive.
+async function download(name) {
+    var response;
+    try {
+        response = await fetch(name);
+    } catch (e) {
+        throw fileError(name, "network error");
+    }
+    if (!response.ok)
+        throw fileError(name, `HTTP ${response.status} ${response.statusText}`.trim());
+    // A compressed response announces its compressed size, not the bytes read here.
+    var announced = response.headers.get("Content-Encoding") ? 0 :
+        Number(response.headers.get("Content-Length")) || 0;
+    var d = downloads[name] = { got: 0, size: announced };
+    var reader = response.body.getReader(), pieces = [];
+    for (;;) {
+        var piece;
+        try {
+            piece = await reader.read();
+        } catch (e) {
+            throw fileError(name, `the connection broke off after ${d.got} bytes`);
+        }
+        if (piece.done)
+            break;
+        pieces.push(piece.value);
+        d.got += piece.value.length;
+        showProgress();
+    }
+    if (d.got < announced)
+        throw fileError(name, `cut short, ${d.got} of ${announced} bytes`);
+    return new Blob(pieces, { type: response.headers.get("Content-Type") || "" });
+}
+
+async function load() {
+    if (typeof WebAssembly !== "object")
+        throw fileError("snowintro.wasm", "this browser has no WebAssembly");
+    var [js, wasm, data] = await Promise.all(FILES.map(download));
+    Module.wasmBinary = await wasm.arrayBuffer();
+    if (!WebAssembly.validate(Module.wasmBinary))
+        throw fileError("snowintro.wasm", "damaged, not valid WebAssembly");
+    packageData = await data.arrayBuffer();
+    setText("progress", "Starting\u2026");
+    var script = document.createElement("script");
+    script.src = scriptUrl = URL.createObjectURL(js);
+    document.body.appendChild(script);
+}
+
+// Whatever fails without being caught ends the page with its message, rather than leaving
+// it on a frozen frame.
+window.addEventListener("error", function (event) {
+    var where = scriptUrl && event.filename === scriptUrl ? "snowintro.js: " : "";
+    fail(where + (event.message || "an error in the page"));
+});
+window.addEventListener("unhandledrejection", function (event) {
+    fail(String(event.reason));
+});
+
 document.getElementById("start").addEventListener("click", function () {
+    phase = "running";
     showOverlay(null);
     // Full screen as the intro asks for; a browser that refuses still shows the canvas.
     var page = document.documentElement;
@@ -33,4 +159,8 @@ document.getElementById("start").addEventListener("click", function () {
 
 document.getElementById("again").addEventListener("click", function () {
     location.reload();
+});
+
+load().catch(function (e) {
+    fail(e.message);
 });

@@ -2,6 +2,7 @@
 // 127.0.0.1. WEB_DIR is the fixture's folder (tests/web/build.sh): page/, build/, node/.
 //   node chromium.js fidelity WEB_DIR NATIVE_FRAMES   the frame checker, browser vs native
 //   node chromium.js page WEB_DIR                      the release page, click to key press
+//   node chromium.js faults WEB_DIR                    the release page when something fails
 //   node chromium.js figures WEB_DIR                   frames per second and main-thread time
 "use strict";
 const childProcess = require("child_process");
@@ -38,13 +39,14 @@ function check(ok, message) {
     console.log("ok: " + message);
 }
 
-// Serves the folder on a free port of 127.0.0.1; extra maps URL paths to page texts.
-function serve(root, extra = {}) {
+// Serves the folder on a free port of 127.0.0.1. routes maps URL paths to page texts, or to
+// functions (res, body, type) that answer with the file's bytes in their own way.
+function serve(root, routes = {}) {
     const server = http.createServer((req, res) => {
         const url = decodeURIComponent(req.url.split("?")[0]);
-        if (extra[url] !== undefined) {
+        if (typeof routes[url] === "string") {
             res.writeHead(200, { "Content-Type": "text/html" });
-            return res.end(extra[url]);
+            return res.end(routes[url]);
         }
         const file = path.join(root, path.normalize(url === "/" ? "/index.html" : url));
         fs.readFile(file, (err, body) => {
@@ -53,7 +55,9 @@ function serve(root, extra = {}) {
                 return res.end();
             }
             const type = TYPES[path.extname(file)] || "application/octet-stream";
-            res.writeHead(200, { "Content-Type": type });
+            if (routes[url])
+                return routes[url](res, body, type);
+            res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
             res.end(body);
         });
     });
@@ -74,7 +78,11 @@ async function openBrowser(webDir, mode) {
         env: { ...process.env, HOME: home },
         viewport: { width: W, height: H },
     });
-    const page = context.pages()[0] || await context.newPage();
+    const page = watch(context.pages()[0] || await context.newPage());
+    return { context, page };
+}
+
+function watch(page) {
     page.errors = [];
     page.lines = [];
     page.on("console", (m) => {
@@ -83,7 +91,7 @@ async function openBrowser(webDir, mode) {
         page.lines.push(m.text());
     });
     page.on("pageerror", (e) => page.errors.push(String(e)));
-    return { context, page };
+    return page;
 }
 
 async function waitForLine(page, prefix, ms) {
@@ -231,10 +239,147 @@ async function pageTest(webDir) {
 
     await page.keyboard.press("Space");
     await page.waitForSelector("#end", { state: "visible", timeout: 10000 });
-    check(true, "a key press ends the intro and shows the end screen");
+    const said = await page.innerText("#end");
+    check(said.includes("A key was pressed."), `a key press ends the intro: "${oneLine(said)}"`);
     check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
     await context.close();
     server.close();
+}
+
+function oneLine(text) {
+    return text.replace(/\s+/g, " ").trim();
+}
+
+// The moment the fault of the case being run was made, for the delay until the page tells.
+let faultAt = 0;
+function made() {
+    faultAt = faultAt || Date.now();
+}
+
+// Waits for the page's visible text to match; the text and the milliseconds since the fault.
+async function waitForText(page, pattern, ms) {
+    const deadline = Date.now() + ms;
+    for (;;) {
+        const text = oneLine(await page.innerText("body"));
+        if (pattern.test(text))
+            return { text, after: Date.now() - faultAt };
+        if (Date.now() > deadline)
+            fail(`no text like ${pattern} within ${ms} ms; the page shows "${text}"`);
+        await page.waitForTimeout(50);
+    }
+}
+
+async function clickStart(page) {
+    await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
+    await page.click("#start");
+}
+
+const CUT = 4096; // bytes of the data file that arrive when it is cut short
+const PIECES = 8; // the slow data file's pieces, PIECE_MS apart
+const PIECE_MS = 250;
+
+// Each fault the release page must tell of, how it is made (a request intercepted in the
+// browser, a route of the local server, a script run in the page) and what the page must
+// then show: which file and why, or how the intro ended, and an offer to try again.
+function faultCases(data) {
+    const failed = (line) => new RegExp(`The intro could not be loaded ${line} Try again$`);
+    return [
+        { name: "data file refused", says: failed("snowintro\\.data: network error"),
+          intercept: ["**/snowintro.data", (route) => (made(), route.abort("connectionrefused"))] },
+        { name: "wasm file answered with 404", says: failed("snowintro\\.wasm: HTTP 404 Not Found"),
+          intercept: ["**/snowintro.wasm", (route) => (made(), route.fulfill({ status: 404 }))] },
+        { name: "data file cut short",
+          says: failed(`snowintro\\.data: cut short, ${CUT} of ${data.length} bytes`),
+          intercept: ["**/snowintro.data",
+                      (route) => (made(), route.fulfill({ body: data.subarray(0, CUT) }))] },
+        { name: "data file's connection dropped",
+          says: failed(`snowintro\\.data: the connection broke off after ${CUT} bytes`),
+          routes: { "/snowintro.data": (res, body, type) => {
+              res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
+              const drop = () => (made(), res.destroy());
+              res.write(body.subarray(0, CUT), () => setTimeout(drop, 200));
+          } } },
+        { name: "no WebAssembly", says: failed("snowintro\\.wasm: this browser has no WebAssembly"),
+          init: () => delete window.WebAssembly },
+        { name: "intro.js refused",
+          says: /intro\.js could not be loaded\. Reload the page to try again\.$/,
+          intercept: ["**/intro.js", (route) => (made(), route.abort("connectionrefused"))] },
+        { name: "the canvas failing while the intro runs",
+          says: /The intro stopped .*the canvas is gone Try again$/,
+          act: async (page) => {
+              await clickStart(page);
+              await page.waitForTimeout(1000);
+              await page.evaluate(() => {
+                  CanvasRenderingContext2D.prototype.putImageData = () => {
+                      throw new Error("the canvas is gone");
+                  };
+              });
+              made();
+          } },
+    ];
+}
+
+// The data file served in pieces: the progress shown must rise at least twice before the
+// start overlay comes up.
+async function slowDownload(context, root) {
+    const server = await serve(root, { "/snowintro.data": (res, body, type) => {
+        res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
+        const piece = Math.ceil(body.length / PIECES);
+        const send = (at) => {
+            res.write(body.subarray(at, at + piece));
+            if (at + piece < body.length)
+                setTimeout(send, PIECE_MS, at + piece);
+            else
+                res.end();
+        };
+        send(0);
+    } });
+    const page = watch(await context.newPage());
+    await page.addInitScript(() => {
+        window.progressShown = [];
+        document.addEventListener("DOMContentLoaded", () => {
+            const shown = document.getElementById("progress");
+            new MutationObserver(() => window.progressShown.push(shown.textContent))
+                .observe(shown, { childList: true, characterData: true, subtree: true });
+        });
+    });
+    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
+    const shown = await page.evaluate(() => window.progressShown);
+    const megabytes = shown.map((text) => /Loading\u2026 ([\d.]+)/.exec(text)).filter(Boolean)
+        .map((m) => Number(m[1]));
+    const rises = megabytes.filter((mb, i) => i > 0 && mb > megabytes[i - 1]).length;
+    check(rises >= 2 && shown.some((text) => text.includes("%)")),
+          `the data file in ${PIECES} pieces: progress rose ${rises} times, ` +
+          `"${shown[1]}" ... "${shown[shown.length - 2]}", then the start overlay`);
+    await page.close();
+    server.close();
+}
+
+async function faultsTest(webDir) {
+    const root = path.join(webDir, "page");
+    const data = fs.readFileSync(path.join(root, "snowintro.data"));
+    const { context } = await openBrowser(webDir, "faults");
+    for (const c of faultCases(data)) {
+        faultAt = 0;
+        const server = await serve(root, c.routes);
+        const page = watch(await context.newPage());
+        if (c.init) {
+            await page.addInitScript(c.init);
+            made(); // the fault is there from the first line the page runs
+        }
+        if (c.intercept)
+            await page.route(...c.intercept);
+        await page.goto(`http://127.0.0.1:${server.address().port}/`);
+        if (c.act)
+            await c.act(page);
+        const { text, after } = await waitForText(page, c.says, 10000);
+        check(true, `${c.name}: "${text}", ${after} ms after the fault`);
+        await page.close();
+        server.close();
+    }
+    await slowDownload(context, root);
+    await context.close();
 }
 
 // Frames are the canvas puts; main-thread time is Chromium's own busy time.
@@ -266,13 +411,15 @@ async function figures(webDir) {
 async function main() {
     const [mode, webDir, extra] = process.argv.slice(2);
     if (!webDir || !fs.existsSync(webDir))
-        fail("usage: node chromium.js fidelity|page|figures WEB_DIR [NATIVE_FRAMES]");
+        fail("usage: node chromium.js fidelity|page|faults|figures WEB_DIR [NATIVE_FRAMES]");
     if (!fs.existsSync(CHROMIUM))
         fail(`${CHROMIUM} is missing (Debian package chromium)`);
     if (mode === "fidelity")
         await fidelity(webDir, extra);
     else if (mode === "page")
         await pageTest(webDir);
+    else if (mode === "faults")
+        await faultsTest(webDir);
     else if (mode === "figures")
         await figures(webDir);
     else
