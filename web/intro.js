@@ -6,6 +6,9 @@ var FILES = ["snowintro.js", "snowintro.wasm", "snowintro.data"];
 var MB = 1e6;
 var downloads = {}; // per file name: { got, size } in bytes; size 0 when not announced
 var packageData = null; // snowintro.data, for Emscripten's package loader
+// The first line printed once the intro runs: on a failed start, the intro's own reason,
+// which it prints before anything else does (Emscripten's SDL_Quit prints after it).
+var firstLine = "";
 var phase = "loading"; // then "ready", "running" and "ended"
 var scriptUrl = ""; // snowintro.js as run, from its downloaded bytes
 
@@ -15,6 +18,14 @@ var Module = {
     // The music is decoded and played through Web Audio; an <audio> element would wait
     // for an autoplay permission that never comes.
     noAudioDecoding: true,
+    print: function (line) {
+        keepFirst(line);
+        console.log(line);
+    },
+    printErr: function (line) {
+        keepFirst(line);
+        console.warn(line);
+    },
     // The package loader names the size the data file was built with, so a response cut
     // short stops here instead of running without its font, logo and tune.
     getPreloadedPackage: function (name, size) {
@@ -29,13 +40,21 @@ var Module = {
         phase = "ready";
         showOverlay("start");
     },
-    onExit: function () {
-        end("The intro has ended", "A key was pressed.", "Watch again");
+    onExit: function (status) {
+        if (status === 0)
+            end("The intro has ended", "A key was pressed.", "Watch again");
+        else
+            end("The intro could not start", `${firstLine} (status ${status})`.trim(), "Try again");
     },
     onAbort: function (what) {
         fail(String(what));
     },
 };
+
+function keepFirst(line) {
+    if (phase === "running" && !firstLine)
+        firstLine = line;
+}
 
 function showOverlay(id) {
     document.querySelectorAll(".overlay").forEach(function (overlay) {

@@ -14,10 +14,12 @@
      SDL_SetColorKey, SDL_LockSurface, SDL_UnlockSurface, SDL_FreeSurface
      SDL_LoadBMP_RW     16-bit RGB565 BMPs, the format of the intro's pictures
      SDL_Flip           converts the frame to RGBA and puts it on Module.canvas
+     SDL_SetError, SDL_GetError   the reason for the last failure (Emscripten's drop it)
    Events, timing, sleeping, file streams and music stay with Emscripten's emulation. */
 #include "SDL.h"
 
 #include <emscripten.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -38,6 +40,7 @@ static const int BMP_MAX_SIDE = 16384; /* larger pictures are taken as damaged *
 static SDL_Surface* screen_surface;
 static Uint32* canvas_pixels; /* the frame as RGBA bytes, for the canvas */
 static Uint32 rgba_of[65536]; /* each 565 value's RGBA word, made with SDL_GetRGB */
+static char error_text[256];
 
 static void destroy_surface(SDL_Surface* s)
 {
@@ -114,16 +117,35 @@ __attribute__((constructor)) static void reserve_handle_0(void)
     rwops_reserve_handle_0();
 }
 
-/* The name the file stream was opened with; 0 for no stream or one that is not a file. */
+/* The name the file stream was opened with, as UTF-8 ending in a zero byte; 0 for no stream,
+   one that is not a file, or a name longer than size allows. Written through HEAPU8, since
+   newer Emscriptens link their string helpers only into programs that ask for them. */
 EM_JS(int, rwops_filename, (SDL_RWops* src, char* name, int size), {
     var rw = src ? SDL.rwops[src] : null;
     if (!rw || !rw.filename)
         return 0;
-    stringToUTF8(rw.filename, name, size);
+    var bytes = new TextEncoder().encode(rw.filename);
+    if (bytes.length >= size)
+        return 0;
+    HEAPU8.set(bytes, name);
+    HEAPU8[name + bytes.length] = 0;
     return 1;
 });
 
 extern "C" {
+
+void SDL_SetError(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(error_text, sizeof error_text, fmt, args);
+    va_end(args);
+}
+
+const char* SDL_GetError(void)
+{
+    return error_text;
+}
 
 SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
 {
@@ -136,8 +158,14 @@ SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
     free(canvas_pixels);
     canvas_pixels = (Uint32*)malloc((size_t)width * height * 4);
     screen_surface = create_surface(width, height);
-    if (canvas_pixels == NULL || screen_surface == NULL)
+    if (canvas_pixels == NULL || screen_surface == NULL) {
+        destroy_surface(screen_surface);
+        free(canvas_pixels);
+        screen_surface = NULL;
+        canvas_pixels = NULL;
+        SDL_SetError("Out of memory");
         return NULL;
+    }
     for (Uint32 p = 0; p < 65536; p++) {
         Uint8 r, g, b;
         SDL_GetRGB(p, &rgb565, &r, &g, &b);
