@@ -88,15 +88,17 @@ static int refuse_foreign_surface(void)
 
 /* Sizes the canvas to the screen and wraps the RGBA frame buffer in one ImageData, made
    once here so a flip only puts it. The wasm memory does not grow (no ALLOW_MEMORY_GROWTH),
-   so the view over it stays valid. */
-EM_JS(void, canvas_set_up, (const Uint32* pixels, int w, int h), {
+   so the view over it stays valid. 0 when the page's canvas gives no 2D context; a page
+   without a canvas (the frame checker's) draws off screen. */
+EM_JS(int, canvas_set_up, (const Uint32* pixels, int w, int h), {
     var canvas = Module.canvas;
     if (!canvas)
-        return;
+        return 1;
     canvas.width = w;
     canvas.height = h;
     Module.frameContext = canvas.getContext("2d");
     Module.frameImage = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, pixels, w * h * 4), w, h);
+    return Module.frameContext ? 1 : 0;
 });
 
 EM_JS(void, canvas_put, (void), {
@@ -158,12 +160,15 @@ SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
     free(canvas_pixels);
     canvas_pixels = (Uint32*)malloc((size_t)width * height * 4);
     screen_surface = create_surface(width, height);
-    if (canvas_pixels == NULL || screen_surface == NULL) {
+    const char* fault = canvas_pixels == NULL || screen_surface == NULL            ? "Out of memory"
+                        : !canvas_set_up(canvas_pixels, width, height) ? "The page's canvas gives no 2D context"
+                                                                         : NULL;
+    if (fault) {
         destroy_surface(screen_surface);
         free(canvas_pixels);
         screen_surface = NULL;
         canvas_pixels = NULL;
-        SDL_SetError("Out of memory");
+        SDL_SetError("%s", fault);
         return NULL;
     }
     for (Uint32 p = 0; p < 65536; p++) {
@@ -171,7 +176,6 @@ SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
         SDL_GetRGB(p, &rgb565, &r, &g, &b);
         rgba_of[p] = r | g << 8 | b << 16 | 0xFFu << 24; /* RGBA in memory order */
     }
-    canvas_set_up(canvas_pixels, width, height);
     return screen_surface;
 }
 

@@ -304,20 +304,14 @@ function faultCases(data) {
         { name: "intro.js refused",
           says: /intro\.js could not be loaded\. Reload the page to try again\.$/,
           intercept: ["**/intro.js", (route) => (made(), route.abort("connectionrefused"))] },
-        // The intro's own start failing: its video mode cannot be had when the page has left
-        // the wasm heap too little for the 640x480 frame buffers (1.8 MB) but enough for
-        // SDL_Init (64 KB).
-        { name: "a start without memory for the screen",
+        // The intro's own start failing: its video mode cannot be had when the canvas gives
+        // no 2D context, as in a browser with canvas drawing turned off.
+        { name: "a canvas without a 2D context",
           says: new RegExp("The intro could not start Couldn't set 640x480x16 video mode: " +
-                           "Out of memory \\(status 2\\) Try again$"),
+                           "The page's canvas gives no 2D context \\(status 2\\) Try again$"),
           act: async (page) => {
               await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
-              await page.evaluate(() => {
-                  const held = [];
-                  for (let p; (p = _malloc(1 << 16));)
-                      held.push(p);
-                  held.slice(0, 16).forEach(_free);
-              });
+              await page.evaluate(() => { HTMLCanvasElement.prototype.getContext = () => null; });
               made();
               await page.click("#start");
           } },
