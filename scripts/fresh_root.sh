@@ -101,7 +101,12 @@ enter() {
         bash -c "cd ~/snowintro && $command"
 }
 export root out command
+# In a chroot (a fresh root running this project's own tests), / is no mount point to make
+# private; the mounts there already are, in that root's own namespace.
+propagation=private
+mountpoint -q / || propagation=unchanged
 status=0
-unshare --mount --pid --fork --mount-proc="$root/proc" bash -c "$(declare -f enter); enter" || status=$?
+unshare --mount --propagation $propagation --pid --fork --mount-proc="$root/proc" \
+    bash -c "$(declare -f enter); enter" || status=$?
 cp -ln "$root"/var/cache/apt/archives/*.deb "$debs/" 2>/dev/null || true
 exit $status
