@@ -16,6 +16,8 @@ ensure_packages debootstrap imagemagick
 # Browser tests: Debian's emscripten and headless Chromium, and npm for the test driver's one
 # package (a node that brings its own npm conflicts with Debian's).
 ensure_packages emscripten chromium $(command -v npm >/dev/null || echo npm)
+# The release video and the preview: ffmpeg, with x264, AAC and WebP.
+ensure_packages ffmpeg
 # Windows zip: its cross-build, unzip and icoutils to inspect it, Wine to run it.
 ensure_packages "${WINDOWS_PACKAGES[@]}" unzip icoutils wine wine64
 
