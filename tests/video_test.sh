@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# video_test.sh frames BUILD INTRO_FRAMES | file: the release video's checks.
+# video_test.sh frames BUILD INTRO_FRAMES | file | preview: the release video's checks.
 #   frames   a few seconds of the capture of BUILD's real intro are, pixel for pixel, what the
 #            frame checker INTRO_FRAMES films at the same virtual times
 #   file     the short release video, made twice, has the same bytes; its streams are H.264
 #            1920x1440 at 60 frames/s and AAC stereo at 48 kHz, as long as asked; scaled back
 #            down, each frame is within 40 dB PSNR of the raw capture; the tune starts with
 #            the picture, as loud as it is
+#   preview  scripts/preview.sh makes docs/preview.webp again byte for byte, under 2 MB
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 tmp=$(mktemp -d)
@@ -80,8 +81,18 @@ file_test() {
     echo "PASS: the short video is reproducible, H.264 and AAC as asked, within 40 dB of the capture, with its tune from the start"
 }
 
+preview_test() {
+    local committed=$top/docs/preview.webp
+    "$top/scripts/preview.sh" "$tmp/preview.webp" >/dev/null
+    cmp -s "$tmp/preview.webp" "$committed" ||
+        fail "docs/preview.webp is not what scripts/preview.sh makes now: run it and commit the result"
+    [ "$(stat -c %s "$committed")" -lt 2000000 ] || fail "docs/preview.webp is 2 MB or more"
+    echo "PASS: scripts/preview.sh makes docs/preview.webp again, $(stat -c %s "$committed") bytes"
+}
+
 case "${1:-}:$#" in
 frames:3) frames_test "$2" "$3" ;;
 file:1) file_test ;;
-*) echo "usage: video_test.sh frames BUILD INTRO_FRAMES | file" >&2; exit 1 ;;
+preview:1) preview_test ;;
+*) echo "usage: video_test.sh frames BUILD INTRO_FRAMES | file | preview" >&2; exit 1 ;;
 esac
