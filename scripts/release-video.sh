@@ -46,11 +46,14 @@ fi
 # halve the file against ultrafast, and fast enough to keep up with the capture on two
 # cores. No deblocking: it only softens the hard edges of the pixel squares (without it the
 # file is smaller and closer to the source here). CRF 16 keeps single-pixel flakes and the
-# glyphs' edges. A fixed thread count, since x264's output may depend on it. yuv420p in
-# BT.709, as the capture converted it: what every player and video site takes.
+# glyphs' edges. A fixed thread count: x264 writes it into the stream, so another count gives
+# other bytes. yuv420p in BT.709, as the capture converted it: what every player and video
+# site takes.
 picture=(-c:v libx264 -preset superfast -crf 16 -x264-params no-deblock=1 -threads 3
     -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv)
-# The tune as the program starts it, with the first frame, resampled to 48 kHz.
+# The tune from the first frame: the program starts it just before drawing that frame, with
+# no sleep between. Its samples come from the file, which SDL_mixer plays as it is, not from
+# the audio device, which keeps real time while the picture runs on the virtual clock.
 sound=(-c:a aac -b:a 192k -ar 48000 -ac 2)
 # No dates or tool versions in the container, so the same tree gives the same bytes; the
 # index first, so players can start before the whole file has arrived.
@@ -70,6 +73,11 @@ if ! scripts/capture.sh "$build" yuv420p-3x "$frames" 2>"$log/capture" |
     }; then
     cat "$log/capture" >&2
     echo "release-video.sh: making $out failed" >&2
+    exit 1
+fi
+if ! grep -q "^capture: $frames frames" "$log/capture"; then
+    cat "$log/capture" >&2
+    echo "release-video.sh: the intro ended before its $frames frames were filmed" >&2
     exit 1
 fi
 mv "$out.part" "$out"

@@ -131,6 +131,9 @@ int main(int argc, char** argv)
     char name[] = "intro_frames";
     char* args[] = {name, nullptr};
     int status = intro_main(1, args);
-    fprintf(video_frames ? stderr : stdout, "done: %d frames, status %d\n", frames_shown, status);
+    if (video_frames)
+        fprintf(stderr, "done: %ld frames filmed, status %d\n", video_written, status);
+    else
+        printf("done: %d frames, status %d\n", frames_shown, status);
     return status;
 }
