@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# release-windows.sh: the Windows release. Cross-builds SDL, libmad and SDL_mixer from
-# Debian's source packages into a prefix under build-windows/ (once; later runs reuse it),
-# builds the intro against it with the project's CMakeLists and the mingw-w64 toolchain
-# file, and leaves the zip and its corresponding source in dist/.
+# release-windows.sh: the Windows release. Cross-builds SDL, libmad and SDL_mixer from the
+# versions of Debian's source packages that the machine's archive offers now, into a prefix
+# under build-windows/ kept for that set of versions (a later run with the same versions
+# reuses it), builds the intro's committed tree against it with the project's CMakeLists and
+# the mingw-w64 toolchain file, and leaves the zip and its corresponding source in dist/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
 
 HOST=x86_64-w64-mingw32
-# Debian 12's source packages of SDL 1.2.15, SDL_mixer 1.2.12 and libmad 0.15.1b.
-declare -A VERSIONS=([libsdl1.2]=1.2.15+dfsg2-8 [libmad]=0.15.1b-10.1 [sdl-mixer1.2]=1.2.12-17)
+# SDL 1.2, libmad and SDL_mixer 1.2 by their source package names, in the order they build.
+PACKAGES=(libsdl1.2 libmad sdl-mixer1.2)
+# Debian 12 is the last release with the classic SDL 1.2 source; later ones have only
+# sdl12-compat, which would bring SDL 2 into the zip. So Debian 12's suites on the machine's
+# own mirrors are searched as well, on any release; each package's newest version wins.
+CLASSIC_SDL_CODENAME=bookworm
 
 top=$PWD
 work=$top/build-windows
-deps=$work/deps     # the cached prefix of the Windows libraries
-srcs=$work/sources  # the source packages as downloaded, shipped in the sources archive
 logs=$work/logs
 version=$(project_version)
 name=snowintro-$version
@@ -23,13 +26,6 @@ zip=$dist/$name-windows-x64.zip
 tarball=$dist/$name-windows-x64-sources.tar.xz
 
 fail() { echo "release-windows: $*" >&2; exit 1; }
-have() { compgen -G "$1" >/dev/null; }
-# The upstream tarball of source package $1 at Debian version $2.
-orig() {
-    local f
-    for f in "$srcs/${1}_${2%-*}".orig.tar.{gz,xz,bz2}; do [ -e "$f" ] && echo "$f" && return; done
-    return 1
-}
 
 # Runs a build step quietly into its own log; on failure says which step and where to look.
 step() {
@@ -38,51 +34,88 @@ step() {
     "$@" >"$log" 2>&1 || fail "$(basename "$log" .log) failed; see $log"
 }
 
-# An apt configuration of our own whose source lists are the machine's, turned from binary
-# into source entries, so that apt-get source works without touching the system's lists.
+# "URI SUITE" for each of the machine's Debian suites (its codename alone or with -updates,
+# -security, ...) and for the same suites of Debian 12.
+debian_suites() {
+    local codename
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    # shellcheck disable=SC2016 # apt's own placeholders
+    apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
+        awk -v from="$codename" -v to="$CLASSIC_SDL_CODENAME" \
+            'from != "" && ($2 == from || index($2, from "-") == 1) { print; sub("^" from, to, $2); print }' |
+        sort -u
+}
+
+# An apt configuration of our own with source entries for those suites, so that apt-get
+# source works without touching the system's lists.
 apt_src=()
 setup_apt_sources() {
-    local conf=$work/apt f
+    local conf=$work/apt
     mkdir -p "$conf/sources.list.d" "$conf/lists/partial" "$conf/cache"
     rm -f "$conf"/sources.list.d/*
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [ -e "$f" ] && sed 's/^Types:.*/Types: deb-src/' "$f" >"$conf/sources.list.d/$(basename "$f")"
-    done
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -e "$f" ] && sed -n 's/^deb\s/deb-src /p' "$f" >"$conf/sources.list.d/$(basename "$f").list"
-    done
+    debian_suites | awk '{ print "deb-src " $1 " " $2 " main" }' >"$conf/sources.list.d/debian.list"
+    [ -s "$conf/sources.list.d/debian.list" ] ||
+        fail "the machine's apt configuration names no Debian suite of its release to take sources from"
     apt_src=(apt-get -qq -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$conf/sources.list.d"
              -o Dir::State::Lists="$conf/lists" -o Dir::Cache="$conf/cache" -o APT::Sandbox::User=root)
-    "${apt_src[@]}" update || fail "apt-get update of the source lists failed"
+    "${apt_src[@]}" update >"$logs/apt-update.log" 2>&1 ||
+        fail "apt-get update of the source lists failed; see $logs/apt-update.log"
 }
 
-# Downloads each source package into $srcs. A package whose Debian changes are missing from
-# the archive while its upstream tarball is there is built from that tarball alone.
-fetch_sources() {
-    local pkg ver
-    mkdir -p "$srcs"
-    for pkg in "${!VERSIONS[@]}"; do
-        ver=${VERSIONS[$pkg]}
-        have "$srcs/${pkg}_$ver.dsc" && orig "$pkg" "$ver" >/dev/null && continue
-        [ ${#apt_src[@]} -gt 0 ] || setup_apt_sources
-        (cd "$srcs" && "${apt_src[@]}" source --download-only "$pkg=$ver" >"$logs/fetch-$pkg.log" 2>&1) || true
-        have "$srcs/${pkg}_$ver.dsc" && orig "$pkg" "$ver" >/dev/null ||
-            fail "the source package $pkg $ver cannot be had (see $logs/fetch-$pkg.log)"
+# The version each package has in the archive now and the names of its files, as apt-get
+# source would download them.
+declare -A VERSIONS FILES
+choose_versions() {
+    local pkg files dsc
+    for pkg in "${PACKAGES[@]}"; do
+        files=$("${apt_src[@]}" source --print-uris "$pkg" 2>"$logs/versions-$pkg.log" |
+            sed -n "s/^'[^']*' \([^ ]*\) .*/\1/p") || true
+        dsc=$(grep -m1 '\.dsc$' <<<"$files") ||
+            fail "the archive offers no source package $pkg (see $logs/versions-$pkg.log)"
+        dsc=${dsc#"${pkg}_"}
+        VERSIONS[$pkg]=${dsc%.dsc}
+        FILES[$pkg]=$files
     done
 }
 
-# Unpacks a source package into $work/src/PKG with Debian's changes applied when they are
-# there, or just its upstream tarball.
+# Debian's changes to the upstream source, as opposed to the upstream tarball and the .dsc.
+is_debian_changes() { [[ $1 == *.debian.tar.* || $1 == *.diff.gz ]]; }
+
+# Downloads each package's files into $sources. A package whose Debian changes alone cannot
+# be downloaded is built from its upstream tarball; anything else missing stops the release.
+fetch_sources() {
+    local pkg f
+    mkdir -p "$sources"
+    for pkg in "${PACKAGES[@]}"; do
+        (cd "$sources" && "${apt_src[@]}" source --download-only "$pkg") >"$logs/fetch-$pkg.log" 2>&1 || true
+        for f in ${FILES[$pkg]}; do
+            [ -e "$sources/$f" ] || is_debian_changes "$f" ||
+                fail "the source package $pkg ${VERSIONS[$pkg]} cannot be had: $f did not download (see $logs/fetch-$pkg.log)"
+        done
+    done
+}
+
+# Whether package $1 is built from its upstream tarball alone.
+upstream_only() {
+    local f
+    for f in ${FILES[$1]}; do
+        is_debian_changes "$f" && [ -e "$sources/$f" ] && return 1
+    done
+    return 0
+}
+
+# Unpacks a source package into $work/src/PKG with Debian's changes applied, or just its
+# upstream tarball when they could not be had.
 unpack() {
-    local pkg=$1 ver=${VERSIONS[$1]} dir=$work/src/$1
+    local pkg=$1 dir=$work/src/$1
     rm -rf "$dir"
     mkdir -p "$work/src"
-    if have "$srcs/${pkg}_$ver.debian.tar.*" || have "$srcs/${pkg}_$ver.diff.gz"; then
-        step unpack-$pkg dpkg-source --no-check -x "$srcs/${pkg}_$ver.dsc" "$dir"
-    else
+    if upstream_only "$pkg"; then
         echo "  $pkg: Debian's changes are not in the archive; building its upstream tarball"
         mkdir "$dir"
-        tar -xf "$(orig "$pkg" "$ver")" -C "$dir" --strip-components=1
+        tar -xf "$sources/$(grep -m1 '\.orig\.tar\.[a-z0-9]*$' <<<"${FILES[$pkg]}")" -C "$dir" --strip-components=1
+    else
+        step "unpack-$pkg" dpkg-source --no-check -x "$sources/${pkg}_${VERSIONS[$pkg]}.dsc" "$dir"
     fi
     cd "$dir"
 }
@@ -124,9 +157,10 @@ build_mixer() {
     install -D -m 644 COPYING "$deps/share/licenses/SDL_mixer-COPYING.txt"
 }
 
-# Each library once: a stamp in the prefix marks it built.
+# Each library once per set of versions: a stamp in the prefix marks it built, so a run that
+# failed half-way goes on where it stopped. Then the versions, for the zip's README.txt.
 build_deps() {
-    local lib started=$SECONDS
+    local lib pkg started=$SECONDS
     for lib in sdl libmad mixer; do
         [ -e "$deps/.built-$lib" ] && continue
         echo "  building $lib for Windows"
@@ -134,10 +168,26 @@ build_deps() {
         touch "$deps/.built-$lib"
     done
     [ $((SECONDS - started)) -lt 1 ] || echo "  libraries built in $((SECONDS - started)) s"
+    for pkg in "${PACKAGES[@]}"; do
+        echo "$pkg ${VERSIONS[$pkg]}$(upstream_only "$pkg" && echo " (upstream tarball only, Debian's changes were missing)")"
+    done >"$deps/share/debian-sources.txt"
 }
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 mkdir -p "$logs" "$dist"
+setup_apt_sources
+choose_versions
+
+# The cache for this set of versions: their source packages and the prefix built from them.
+# Caches of other versions go, so that old libraries never meet new sources.
+key=$(for pkg in "${PACKAGES[@]}"; do printf '%s_%s,' "$pkg" "${VERSIONS[$pkg]}"; done)
+key=${key%,}
+cache=$work/libs/$key
+sources=$cache/sources
+deps=$cache/prefix
+mkdir -p "$work/libs"
+find "$work/libs" -mindepth 1 -maxdepth 1 ! -name "$key" -exec rm -rf {} +
+echo "  source packages: $(for pkg in "${PACKAGES[@]}"; do printf '%s %s, ' "$pkg" "${VERSIONS[$pkg]}"; done | sed 's/, $//')"
 fetch_sources
 build_deps
 
@@ -147,19 +197,19 @@ install -D -m 644 /usr/share/doc/mingw-w64-x86-64-dev/copyright "$deps/share/lic
 # The program, through the project's own build description; its install step lays out the
 # zip's folder.
 step exe-configure \
-    cmake -S . -B "$work/exe" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+    cmake -S . -B "$cache/exe" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_FIND_ROOT_PATH="$deps" -DBUILD_TESTING=OFF
-step exe-build cmake --build "$work/exe" -j"$(nproc)"
+step exe-build cmake --build "$cache/exe" -j"$(nproc)"
 stage=$work/stage
 rm -rf "$stage"
-step exe-install cmake --install "$work/exe" --strip --prefix "$stage/$name"
+step exe-install cmake --install "$cache/exe" --strip --prefix "$stage/$name"
 
 rm -f "$zip" "$tarball"
 (cd "$stage" && zip -qrX "$zip" "$name")
 
 # The corresponding source: the source packages used and the project's own tree.
 mkdir -p "$stage/src/$name-windows-x64-sources/debian"
-cp "$srcs"/* "$stage/src/$name-windows-x64-sources/debian/"
+cp "$sources"/* "$stage/src/$name-windows-x64-sources/debian/"
 git ls-files -z >"$stage/files" 2>/dev/null || fail "cannot list the project's files: this is no git checkout"
 mkdir "$stage/src/$name-windows-x64-sources/$name"
 tar --null -T "$stage/files" -cf - | tar -xf - -C "$stage/src/$name-windows-x64-sources/$name"
