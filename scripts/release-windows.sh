@@ -173,6 +173,18 @@ build_deps() {
     done >"$deps/share/debian-sources.txt"
 }
 
+# The project's committed tree into $1: the zip is built from it and the sources archive
+# holds it, so the two always match. Uncommitted changes are in neither, and it says so
+# rather than stopping: ./test.sh makes this release while edits are in progress.
+export_commit() {
+    git rev-parse -q --verify HEAD >/dev/null 2>&1 ||
+        fail "this is no git checkout with a commit, and the release is built from a commit"
+    [ -z "$(git status --porcelain)" ] ||
+        echo "  uncommitted changes are left out: building commit $(git rev-parse --short HEAD) alone"
+    mkdir -p "$1"
+    git archive HEAD | tar -xf - -C "$1"
+}
+
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 mkdir -p "$logs" "$dist"
 setup_apt_sources
@@ -180,40 +192,45 @@ choose_versions
 
 # The cache for this set of versions: their source packages and the prefix built from them.
 # Caches of other versions go, so that old libraries never meet new sources.
-key=$(for pkg in "${PACKAGES[@]}"; do printf '%s_%s,' "$pkg" "${VERSIONS[$pkg]}"; done)
-key=${key%,}
+key=$(for pkg in "${PACKAGES[@]}"; do echo "${pkg}_${VERSIONS[$pkg]}"; done | paste -sd,)
 cache=$work/libs/$key
 sources=$cache/sources
 deps=$cache/prefix
 mkdir -p "$work/libs"
 find "$work/libs" -mindepth 1 -maxdepth 1 ! -name "$key" -exec rm -rf {} +
-echo "  source packages: $(for pkg in "${PACKAGES[@]}"; do printf '%s %s, ' "$pkg" "${VERSIONS[$pkg]}"; done | sed 's/, $//')"
+echo "  source packages: ${key//,/, }"
 fetch_sources
 build_deps
 
 # The licence of the compiler's start-up code linked into the program.
 install -D -m 644 /usr/share/doc/mingw-w64-x86-64-dev/copyright "$deps/share/licenses/mingw-w64-runtime.txt"
 
-# The program, through the project's own build description; its install step lays out the
-# zip's folder.
-step exe-configure \
-    cmake -S . -B "$cache/exe" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_FIND_ROOT_PATH="$deps" -DBUILD_TESTING=OFF
-step exe-build cmake --build "$cache/exe" -j"$(nproc)"
+# The corresponding source: the project's committed tree and the files of the source
+# packages built, nothing else.
 stage=$work/stage
 rm -rf "$stage"
-step exe-install cmake --install "$cache/exe" --strip --prefix "$stage/$name"
+source_dir=$stage/$name-windows-x64-sources
+export_commit "$source_dir/$name"
+mkdir -p "$source_dir/debian"
+for pkg in "${PACKAGES[@]}"; do
+    for f in ${FILES[$pkg]}; do
+        [ ! -e "$sources/$f" ] || cp "$sources/$f" "$source_dir/debian/"
+    done
+done
+
+# The program, from that tree through the project's own build description; its install step
+# lays out the zip's folder. A fresh build each time: the tree's files carry the commit's
+# time, which says nothing about whether they changed since the last build.
+rm -rf "$work/exe"
+step exe-configure \
+    cmake -S "$source_dir/$name" -B "$work/exe" -DCMAKE_TOOLCHAIN_FILE="$source_dir/$name/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_FIND_ROOT_PATH="$deps" -DBUILD_TESTING=OFF
+step exe-build cmake --build "$work/exe" -j"$(nproc)"
+step exe-install cmake --install "$work/exe" --strip --prefix "$stage/zip/$name"
 
 rm -f "$zip" "$tarball"
-(cd "$stage" && zip -qrX "$zip" "$name")
-
-# The corresponding source: the source packages used and the project's own tree.
-mkdir -p "$stage/src/$name-windows-x64-sources/debian"
-cp "$sources"/* "$stage/src/$name-windows-x64-sources/debian/"
-git ls-files -z >"$stage/files" 2>/dev/null || fail "cannot list the project's files: this is no git checkout"
-mkdir "$stage/src/$name-windows-x64-sources/$name"
-tar --null -T "$stage/files" -cf - | tar -xf - -C "$stage/src/$name-windows-x64-sources/$name"
-tar -C "$stage/src" --sort=name --owner=0 --group=0 -cJf "$tarball" "$name-windows-x64-sources"
+(cd "$stage/zip" && zip -qrX "$zip" "$name")
+tar -C "$stage" --sort=name --owner=0 --group=0 -cJf "$tarball" "$name-windows-x64-sources"
 
 echo "$zip ($(du -k "$zip" | cut -f1) KB)"
 echo "$tarball ($(du -k "$tarball" | cut -f1) KB)"
