@@ -11,14 +11,19 @@ cd "$(dirname "$0")/.."
 HOST=x86_64-w64-mingw32
 # SDL 1.2, libmad and SDL_mixer 1.2 by their source package names, in the order they build.
 PACKAGES=(libsdl1.2 libmad sdl-mixer1.2)
+# Where each package's source is taken from: the newest version in this machine's release
+# whose files download, else the newest in Debian 12's, both on the machine's own mirrors.
 # Debian 12 is the last release with the classic SDL 1.2 source; later ones have only
-# sdl12-compat, which would bring SDL 2 into the zip. So Debian 12's suites on the machine's
-# own mirrors are searched as well, on any release; each package's newest version wins.
+# sdl12-compat, which would bring SDL 2 into the zip.
+HOST_CODENAME=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 CLASSIC_SDL_CODENAME=bookworm
+RELEASES=("$HOST_CODENAME")
+[ "$HOST_CODENAME" = $CLASSIC_SDL_CODENAME ] || RELEASES+=("$CLASSIC_SDL_CODENAME")
 
 top=$PWD
 work=$top/build-windows
 logs=$work/logs
+downloads=$work/sources # the source packages as downloaded, of every version taken so far
 version=$(project_version)
 name=snowintro-$version
 dist=$top/dist
@@ -35,63 +40,62 @@ step() {
 }
 
 # "URI SUITE" for each of the machine's Debian suites (its codename alone or with -updates,
-# -security, ...) and for the same suites of Debian 12.
+# -security, ...), turned into the same suites of release $1.
 debian_suites() {
-    local codename
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     # shellcheck disable=SC2016 # apt's own placeholders
     apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
-        awk -v from="$codename" -v to="$CLASSIC_SDL_CODENAME" \
-            'from != "" && ($2 == from || index($2, from "-") == 1) { print; sub("^" from, to, $2); print }' |
+        awk -v from="$HOST_CODENAME" -v to="$1" \
+            'from != "" && ($2 == from || index($2, from "-") == 1) { sub("^" from, to, $2); print }' |
         sort -u
 }
 
-# An apt configuration of our own with source entries for those suites, so that apt-get
-# source works without touching the system's lists.
-apt_src=()
-setup_apt_sources() {
-    local conf=$work/apt
-    mkdir -p "$conf/sources.list.d" "$conf/lists/partial" "$conf/cache"
-    rm -f "$conf"/sources.list.d/*
-    debian_suites | awk '{ print "deb-src " $1 " " $2 " main" }' >"$conf/sources.list.d/debian.list"
-    [ -s "$conf/sources.list.d/debian.list" ] ||
-        fail "the machine's apt configuration names no Debian suite of its release to take sources from"
-    apt_src=(apt-get -qq -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$conf/sources.list.d"
-             -o Dir::State::Lists="$conf/lists" -o Dir::Cache="$conf/cache" -o APT::Sandbox::User=root)
-    "${apt_src[@]}" update >"$logs/apt-update.log" 2>&1 ||
-        fail "apt-get update of the source lists failed; see $logs/apt-update.log"
+# apt-get over a configuration of our own that lists release $1's source suites, so that
+# apt-get source works without touching the system's lists.
+apt_src() {
+    local conf=$work/apt/$1
+    shift
+    apt-get -qq -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$conf/sources.list.d" \
+        -o Dir::State::Lists="$conf/lists" -o Dir::Cache="$conf/cache" -o APT::Sandbox::User=root "$@"
 }
 
-# The version each package has in the archive now and the names of its files, as apt-get
-# source would download them.
-declare -A VERSIONS FILES
-choose_versions() {
-    local pkg files dsc
-    for pkg in "${PACKAGES[@]}"; do
-        files=$("${apt_src[@]}" source --print-uris "$pkg" 2>"$logs/versions-$pkg.log" |
-            sed -n "s/^'[^']*' \([^ ]*\) .*/\1/p") || true
-        dsc=$(grep -m1 '\.dsc$' <<<"$files") ||
-            fail "the archive offers no source package $pkg (see $logs/versions-$pkg.log)"
-        dsc=${dsc#"${pkg}_"}
-        VERSIONS[$pkg]=${dsc%.dsc}
-        FILES[$pkg]=$files
+setup_apt_sources() {
+    local codename conf
+    for codename in "${RELEASES[@]}"; do
+        conf=$work/apt/$codename
+        mkdir -p "$conf/sources.list.d" "$conf/lists/partial" "$conf/cache"
+        debian_suites "$codename" | awk '{ print "deb-src " $1 " " $2 " main" }' >"$conf/sources.list.d/debian.list"
+        [ -s "$conf/sources.list.d/debian.list" ] ||
+            fail "the machine's apt configuration names no Debian suite of its release to take sources from"
+        apt_src "$codename" update >"$logs/apt-update-$codename.log" 2>&1 ||
+            fail "apt-get update of the source lists failed; see $logs/apt-update-$codename.log"
     done
 }
 
 # Debian's changes to the upstream source, as opposed to the upstream tarball and the .dsc.
 is_debian_changes() { [[ $1 == *.debian.tar.* || $1 == *.diff.gz ]]; }
 
-# Downloads each package's files into $sources. A package whose Debian changes alone cannot
-# be downloaded is built from its upstream tarball; anything else missing stops the release.
+# Takes each package from the first release that offers a version of it whose files download
+# into $downloads, Debian's changes aside: a package whose changes alone are missing is built
+# from its upstream tarball. Sets the version and the names of its files.
+declare -A VERSIONS FILES
 fetch_sources() {
-    local pkg f
-    mkdir -p "$sources"
+    local pkg codename files dsc log f
+    mkdir -p "$downloads"
     for pkg in "${PACKAGES[@]}"; do
-        (cd "$sources" && "${apt_src[@]}" source --download-only "$pkg") >"$logs/fetch-$pkg.log" 2>&1 || true
-        for f in ${FILES[$pkg]}; do
-            [ -e "$sources/$f" ] || is_debian_changes "$f" ||
-                fail "the source package $pkg ${VERSIONS[$pkg]} cannot be had: $f did not download (see $logs/fetch-$pkg.log)"
+        for codename in "${RELEASES[@]}"; do
+            log=$logs/fetch-$pkg-$codename.log
+            files=$(apt_src "$codename" source --print-uris "$pkg" 2>"$log" | sed -n "s/^'[^']*' \([^ ]*\) .*/\1/p") || true
+            dsc=$(grep -m1 '\.dsc$' <<<"$files") || continue
+            (cd "$downloads" && apt_src "$codename" source --download-only "$pkg") >>"$log" 2>&1 || true
+            for f in $files; do
+                [ -e "$downloads/$f" ] || is_debian_changes "$f" || continue 2
+            done
+            dsc=${dsc#"${pkg}_"}
+            VERSIONS[$pkg]=${dsc%.dsc}
+            FILES[$pkg]=$files
+            break
         done
+        [ -n "${VERSIONS[$pkg]:-}" ] || fail "no version of the source package $pkg downloads (see $logs/fetch-$pkg-*.log)"
     done
 }
 
@@ -99,7 +103,7 @@ fetch_sources() {
 upstream_only() {
     local f
     for f in ${FILES[$1]}; do
-        is_debian_changes "$f" && [ -e "$sources/$f" ] && return 1
+        is_debian_changes "$f" && [ -e "$downloads/$f" ] && return 1
     done
     return 0
 }
@@ -113,9 +117,9 @@ unpack() {
     if upstream_only "$pkg"; then
         echo "  $pkg: Debian's changes are not in the archive; building its upstream tarball"
         mkdir "$dir"
-        tar -xf "$sources/$(grep -m1 '\.orig\.tar\.[a-z0-9]*$' <<<"${FILES[$pkg]}")" -C "$dir" --strip-components=1
+        tar -xf "$downloads/$(grep -m1 '\.orig\.tar\.[a-z0-9]*$' <<<"${FILES[$pkg]}")" -C "$dir" --strip-components=1
     else
-        step "unpack-$pkg" dpkg-source --no-check -x "$sources/${pkg}_${VERSIONS[$pkg]}.dsc" "$dir"
+        step "unpack-$pkg" dpkg-source --no-check -x "$downloads/${pkg}_${VERSIONS[$pkg]}.dsc" "$dir"
     fi
     cd "$dir"
 }
@@ -188,18 +192,15 @@ export_commit() {
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 mkdir -p "$logs" "$dist"
 setup_apt_sources
-choose_versions
+fetch_sources
 
-# The cache for this set of versions: their source packages and the prefix built from them.
-# Caches of other versions go, so that old libraries never meet new sources.
+# The prefix for this set of versions. Those of other versions go, so that old libraries
+# never meet new sources.
 key=$(for pkg in "${PACKAGES[@]}"; do echo "${pkg}_${VERSIONS[$pkg]}"; done | paste -sd,)
-cache=$work/libs/$key
-sources=$cache/sources
-deps=$cache/prefix
+deps=$work/libs/$key
 mkdir -p "$work/libs"
 find "$work/libs" -mindepth 1 -maxdepth 1 ! -name "$key" -exec rm -rf {} +
 echo "  source packages: ${key//,/, }"
-fetch_sources
 build_deps
 
 # The licence of the compiler's start-up code linked into the program.
@@ -214,7 +215,7 @@ export_commit "$source_dir/$name"
 mkdir -p "$source_dir/debian"
 for pkg in "${PACKAGES[@]}"; do
     for f in ${FILES[$pkg]}; do
-        [ ! -e "$sources/$f" ] || cp "$sources/$f" "$source_dir/debian/"
+        [ ! -e "$downloads/$f" ] || cp "$downloads/$f" "$source_dir/debian/"
     done
 done
 
