@@ -99,6 +99,14 @@ fetch_sources() {
     done
 }
 
+# The files package $1 is built from: those of its version that downloaded.
+built_from() {
+    local f
+    for f in ${FILES[$1]}; do
+        [ ! -e "$downloads/$f" ] || echo "$f"
+    done
+}
+
 # Whether package $1 is built from its upstream tarball alone.
 upstream_only() {
     local f
@@ -161,6 +169,13 @@ build_mixer() {
     install -D -m 644 COPYING "$deps/share/licenses/SDL_mixer-COPYING.txt"
 }
 
+# What the prefix is made from and how: the names of the files built and the build steps.
+recipe() {
+    local pkg
+    for pkg in "${PACKAGES[@]}"; do built_from "$pkg"; done
+    declare -f unpack configure_host build_sdl build_libmad build_mixer
+}
+
 # Each library once per set of versions: a stamp in the prefix marks it built, so a run that
 # failed half-way goes on where it stopped. Then the versions, for the zip's README.txt.
 build_deps() {
@@ -194,13 +209,14 @@ mkdir -p "$logs" "$dist"
 setup_apt_sources
 fetch_sources
 
-# The prefix for this set of versions. Those of other versions go, so that old libraries
-# never meet new sources.
-key=$(for pkg in "${PACKAGES[@]}"; do echo "${pkg}_${VERSIONS[$pkg]}"; done | paste -sd,)
+# The prefix for this set of versions, built from these files in this way. Any other goes,
+# so that old libraries never meet new sources.
+versions=$(for pkg in "${PACKAGES[@]}"; do echo "${pkg}_${VERSIONS[$pkg]}"; done | paste -sd,)
+key=$versions,$(recipe | sha1sum | cut -c1-8)
 deps=$work/libs/$key
 mkdir -p "$work/libs"
 find "$work/libs" -mindepth 1 -maxdepth 1 ! -name "$key" -exec rm -rf {} +
-echo "  source packages: ${key//,/, }"
+echo "  source packages: ${versions//,/, }"
 build_deps
 
 # The licence of the compiler's start-up code linked into the program.
@@ -214,9 +230,7 @@ source_dir=$stage/$name-windows-x64-sources
 export_commit "$source_dir/$name"
 mkdir -p "$source_dir/debian"
 for pkg in "${PACKAGES[@]}"; do
-    for f in ${FILES[$pkg]}; do
-        [ ! -e "$downloads/$f" ] || cp "$downloads/$f" "$source_dir/debian/"
-    done
+    built_from "$pkg" | sed "s|^|$downloads/|" | xargs cp -t "$source_dir/debian/"
 done
 
 # The program, from that tree through the project's own build description; its install step
