@@ -160,6 +160,9 @@ build_libmad() {
 # programs do not build for Windows.
 build_mixer() {
     unpack sdl-mixer1.2
+    # gcc 14 rejects the bare "return;" of mad_getSamples, which returns the bytes it left
+    # unfilled: none, as it has just filled the stream with silence.
+    sed -i '/^mad_getSamples(/,/^}/ s/\breturn;/return 0;/' music_mad.c
     step mixer-configure configure_host --disable-static --with-sdl-prefix="$deps" \
         CPPFLAGS="-I$deps/include" LDFLAGS="-L$deps/lib" \
         --enable-music-mp3-mad-gpl --disable-music-mp3 --disable-music-ogg --disable-music-flac \
