@@ -132,8 +132,13 @@ unpack() {
     cd "$dir"
 }
 
-# The win32 thread model, as in the toolchain file: nothing then needs libwinpthread.
-configure_host() { ./configure --host=$HOST --prefix="$deps" CC="$HOST-gcc-win32" "$@"; }
+# The win32 thread model, as in the toolchain file: nothing then needs libwinpthread. No
+# link time in the DLLs' headers and no build folder in them, so they rebuild to the same
+# bytes anywhere.
+configure_host() {
+    ./configure --host=$HOST --prefix="$deps" CC="$HOST-gcc-win32" CFLAGS="-O2 -ffile-prefix-map=$work/=" \
+        LDFLAGS="-Wl,--no-insert-timestamp" "$@"
+}
 
 # SDL 1.2: with Debian's dont_propagate_lpthread.diff, sdl.pc would leave out -lmingw32
 # -lSDLmain -mwindows, so the program would have no WinMain.
@@ -164,7 +169,7 @@ build_mixer() {
     # unfilled: none, as it has just filled the stream with silence.
     sed -i '/^mad_getSamples(/,/^}/ s/\breturn;/return 0;/' music_mad.c
     step mixer-configure configure_host --disable-static --with-sdl-prefix="$deps" \
-        CPPFLAGS="-I$deps/include" LDFLAGS="-L$deps/lib" \
+        CPPFLAGS="-I$deps/include" LDFLAGS="-L$deps/lib -Wl,--no-insert-timestamp" \
         --enable-music-mp3-mad-gpl --disable-music-mp3 --disable-music-ogg --disable-music-flac \
         --disable-music-mod --disable-music-midi
     step mixer-build make -j"$(nproc)" install-hdrs install-lib
@@ -246,9 +251,16 @@ step exe-configure \
 step exe-build cmake --build "$work/exe" -j"$(nproc)"
 step exe-install cmake --install "$work/exe" --strip --prefix "$stage/zip/$name"
 
+# Both archives as the commit made them, whenever and wherever they are built: its time on
+# every member (the zip's times are local, so in UTC), members in name order, no owners, and
+# modes that do not depend on the umask.
+epoch=$(git log -1 --format=%ct)
+chmod -R u+w,go-w,a+rX "$stage"
+find "$stage" -exec touch -h -d "@$epoch" {} +
 rm -f "$zip" "$tarball"
-(cd "$stage/zip" && zip -qrX "$zip" "$name")
-tar -C "$stage" --sort=name --owner=0 --group=0 -cJf "$tarball" "$name-windows-x64-sources"
+(cd "$stage/zip" && find "$name" | LC_ALL=C sort | TZ=UTC zip -qX "$zip" -@)
+tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$epoch" --format=gnu \
+    -cf - "$name-windows-x64-sources" | xz -T1 >"$tarball"
 
 echo "$zip ($(du -k "$zip" | cut -f1) KB)"
 echo "$tarball ($(du -k "$tarball" | cut -f1) KB)"
