@@ -140,6 +140,10 @@ configure_host() {
         LDFLAGS="-Wl,--no-insert-timestamp" "$@"
 }
 
+# Rewriting a PE file stamps its header with the clock's time, or SOURCE_DATE_EPOCH's: 0 here,
+# no time, as the linker was told, so that a cached DLL and one built anew are alike.
+strip_pe() { SOURCE_DATE_EPOCH=0 $HOST-strip --strip-unneeded "$@"; }
+
 # SDL 1.2: with Debian's dont_propagate_lpthread.diff, sdl.pc would leave out -lmingw32
 # -lSDLmain -mwindows, so the program would have no WinMain.
 build_sdl() {
@@ -147,7 +151,7 @@ build_sdl() {
     patch -R -p1 -s <debian/patches/dont_propagate_lpthread.diff
     step sdl-configure configure_host --disable-static CC="$HOST-gcc-win32 -static-libgcc"
     step sdl-build make -j"$(nproc)" install
-    $HOST-strip --strip-unneeded "$deps/bin/SDL.dll"
+    strip_pe "$deps/bin/SDL.dll"
     install -D -m 644 COPYING "$deps/share/licenses/SDL-COPYING.txt"
 }
 
@@ -173,7 +177,7 @@ build_mixer() {
         --enable-music-mp3-mad-gpl --disable-music-mp3 --disable-music-ogg --disable-music-flac \
         --disable-music-mod --disable-music-midi
     step mixer-build make -j"$(nproc)" install-hdrs install-lib
-    $HOST-strip --strip-unneeded "$deps/bin/SDL_mixer.dll"
+    strip_pe "$deps/bin/SDL_mixer.dll"
     install -D -m 644 COPYING "$deps/share/licenses/SDL_mixer-COPYING.txt"
 }
 
@@ -181,7 +185,7 @@ build_mixer() {
 recipe() {
     local pkg
     for pkg in "${PACKAGES[@]}"; do built_from "$pkg"; done
-    declare -f unpack configure_host build_sdl build_libmad build_mixer
+    declare -f unpack configure_host strip_pe build_sdl build_libmad build_mixer
 }
 
 # Each library once per set of versions: a stamp in the prefix marks it built, so a run that
@@ -249,7 +253,7 @@ step exe-configure \
     cmake -S "$source_dir/$name" -B "$work/exe" -DCMAKE_TOOLCHAIN_FILE="$source_dir/$name/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_FIND_ROOT_PATH="$deps" -DBUILD_TESTING=OFF
 step exe-build cmake --build "$work/exe" -j"$(nproc)"
-step exe-install cmake --install "$work/exe" --strip --prefix "$stage/zip/$name"
+step exe-install env SOURCE_DATE_EPOCH=0 cmake --install "$work/exe" --strip --prefix "$stage/zip/$name"
 
 # Both archives as the commit made them, whenever and wherever they are built: its time on
 # every member (the zip's times are local, so in UTC), members in name order, no owners, and
