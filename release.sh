@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # Builds release artifacts into dist/: ./release.sh builds them all, ./release.sh TARGET...
-# only the named ones. Each target is a script scripts/release-TARGET.sh that installs what
+# only the named ones. Each target is a script scripts/release/TARGET.sh that installs what
 # it is missing and leaves its artifacts in dist/. Ends with the SHA-256 of what it made,
 # and of all of dist/ in dist/SHA256SUMS.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 available=()
-for script in scripts/release-*.sh; do
+for script in scripts/release/*.sh; do
     [ -e "$script" ] || continue
-    name=${script#scripts/release-}
+    name=${script#scripts/release/}
     available+=("${name%.sh}")
 done
 
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${available[@]}")
 for target in "${targets[@]}"; do
-    if [ ! -x "scripts/release-$target.sh" ]; then
+    if [ ! -x "scripts/release/$target.sh" ]; then
         echo "release.sh: no such target '$target' (targets: ${available[*]:-none})" >&2
         exit 1
     fi
@@ -27,7 +27,7 @@ started=$(mktemp)
 trap 'rm -f "$started"' EXIT
 for target in "${targets[@]}"; do
     echo "== $target"
-    "scripts/release-$target.sh"
+    "scripts/release/$target.sh"
 done
 
 # The checksums of everything in dist/, for anyone who rebuilds to compare with

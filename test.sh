@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 # with its libFuzzer runtime for the font fuzzer, and Valgrind for the memcheck runs.
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev xvfb xdotool libx11-dev libsdl1.2-compat \
     clang libclang-rt-dev valgrind
-# The installed tree's and the Debian package's checks (release-deb.sh installs what
+# The installed tree's and the Debian package's checks (release/deb.sh installs what
 # building the package needs).
 ensure_packages lintian desktop-file-utils appstream man-db
 # The fresh roots' runs: debootstrap, and ImageMagick to look at their screenshots.

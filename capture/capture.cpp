@@ -4,7 +4,7 @@
 // frame k is what the screen holds at virtual time k/60 s. time() is fixed, so the snow, and
 // with it every frame, is the same on every run.
 //
-// Set by the environment (scripts/capture.sh sets them):
+// Set by the environment (capture/capture.sh sets them):
 //   SNOWCAPTURE_OUT     the file or pipe the raw frames go to
 //   SNOWCAPTURE_FRAMES  how many frames to write; then the intro is asked to quit
 //   SNOWCAPTURE_SKIP    how many frames to pass over first (default 0)

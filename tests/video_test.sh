@@ -6,7 +6,7 @@
 #            1920x1440 at 60 frames/s and AAC stereo at 48 kHz, as long as asked; scaled back
 #            down, each frame is within 40 dB PSNR of the raw capture; the tune starts with
 #            the picture, as loud as it is
-#   preview  scripts/preview.sh makes docs/preview.webp again byte for byte, under 2 MB
+#   preview  capture/preview.sh makes docs/preview.webp again byte for byte, under 2 MB
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 tmp=$(mktemp -d)
@@ -30,7 +30,7 @@ compare_films() {
 frames_test() {
     local build=$1 checker frames=$((4 * FPS))
     checker=$(realpath "$2")
-    "$top/scripts/capture.sh" "$build" rgb565 $frames >"$tmp/capture.raw"
+    "$top/capture/capture.sh" "$build" rgb565 $frames >"$tmp/capture.raw"
     (cd "$top/assets" && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$checker" --video $frames >"$tmp/checker.raw")
     compare_films "$tmp/checker.raw" "$tmp/capture.raw" $frames
     echo "PASS: $frames frames of the capture equal the frame checker's"
@@ -44,9 +44,9 @@ mean_volume() { ffmpeg -nostdin -i "$@" -af volumedetect -f null - 2>&1 | sed -n
 
 file_test() {
     local seconds=3 frames=$((3 * FPS)) video=$tmp/a.mp4 build=$top/build-video
-    "$top/scripts/release-video.sh" --seconds $seconds --out "$video" >/dev/null
-    "$top/scripts/release-video.sh" --seconds $seconds --out "$tmp/b.mp4" >/dev/null
-    cmp -s "$video" "$tmp/b.mp4" || fail "two runs of release-video.sh gave different bytes"
+    "$top/scripts/release/video.sh" --seconds $seconds --out "$video" >/dev/null
+    "$top/scripts/release/video.sh" --seconds $seconds --out "$tmp/b.mp4" >/dev/null
+    cmp -s "$video" "$tmp/b.mp4" || fail "two runs of release/video.sh gave different bytes"
 
     local v a
     v=$(probe "$video" v "stream=codec_name,width,height,pix_fmt,color_space,r_frame_rate,nb_frames,start_time")
@@ -69,7 +69,7 @@ file_test() {
         fail "the sound's mean volume is $heard dB, the tune's $expected dB"
 
     # Each frame scaled down by 3 (each 3x3 square averaged) against the raw capture.
-    "$top/scripts/capture.sh" "$build" rgb565 $frames 2>/dev/null |
+    "$top/capture/capture.sh" "$build" rgb565 $frames 2>/dev/null |
         ffmpeg -v error -nostdin -i "$video" -f rawvideo -pixel_format rgb565le -video_size 640x480 \
             -framerate $FPS -i - -lavfi "[0:v]scale=640:480:flags=area,format=rgb24[v];[1:v]format=rgb24[raw];[v][raw]psnr=stats_file=$tmp/psnr" \
             -f null -
@@ -83,11 +83,11 @@ file_test() {
 
 preview_test() {
     local committed=$top/docs/preview.webp
-    "$top/scripts/preview.sh" "$tmp/preview.webp" >/dev/null
+    "$top/capture/preview.sh" "$tmp/preview.webp" >/dev/null
     cmp -s "$tmp/preview.webp" "$committed" ||
-        fail "docs/preview.webp is not what scripts/preview.sh makes now: run it and commit the result"
+        fail "docs/preview.webp is not what capture/preview.sh makes now: run it and commit the result"
     [ "$(stat -c %s "$committed")" -lt 2000000 ] || fail "docs/preview.webp is 2 MB or more"
-    echo "PASS: scripts/preview.sh makes docs/preview.webp again, $(stat -c %s "$committed") bytes"
+    echo "PASS: capture/preview.sh makes docs/preview.webp again, $(stat -c %s "$committed") bytes"
 }
 
 case "${1:-}:$#" in

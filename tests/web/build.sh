@@ -9,7 +9,7 @@ for tool in npm node; do
     command -v "$tool" >/dev/null || { echo "build.sh: $tool is missing" >&2; exit 1; }
 done
 
-"$here/../../scripts/release-web.sh" "$web/build" "$web/page"
+"$here/../../scripts/release/web.sh" "$web/build" "$web/page"
 
 # npm ci starts from scratch, so only run it when the lock file has changed since the last
 # install that succeeded; a failed one leaves no record and is tried again next time.

@@ -6,12 +6,12 @@
 # the exit status for unusable audio drivers; and how long the scroller's message takes to
 # pass. Installs what is missing.
 #
-# Usage: scripts/real_display.sh [--full-pass] [runs per runtime, default 7]
+# Usage: scripts/measure/real_display.sh [--full-pass] [runs per runtime, default 7]
 #   --full-pass  also time one real pass of the message on each runtime (about 5 minutes)
 # Without it the run takes about 7 minutes on a 2-core machine. Prints figures; fails
 # only when something cannot be measured.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
 FULL_PASS=0
@@ -31,10 +31,10 @@ ensure_packages "${BUILD_PACKAGES[@]}" libbenchmark-dev libsdl1.2-compat xvfb xd
     imagemagick "$WM"
 
 echo "=== first frame, peak memory, frame rate and processor time; SDL's dummy video driver"
-scripts/startup_memory.sh "$RUNS"
+scripts/measure/startup_memory.sh "$RUNS"
 echo
 echo "=== the same on a real X server"
-scripts/startup_memory.sh --xvfb "$RUNS"
+scripts/measure/startup_memory.sh --xvfb "$RUNS"
 
 # Bounding box of the pixels of FILE, within its rows FROM..FROM+ROWS-1, that are clearly
 # coloured (HSL saturation over 30%), in screen coordinates: the logo's blues above, the
@@ -114,7 +114,7 @@ if [ $FULL_PASS = 1 ]; then
     # A step comes with the first frame 55 ms or more after the last one, so the real pass
     # is longer by about half a frame per step.
     steps=$(sed -n 's/.*gone after \([0-9]*\) steps.*/\1/p' <<<"$message")
-    SNOW_WATCH_TEXT=1 scripts/startup_memory.sh --xvfb 1 | awk -v steps="$steps" '
+    SNOW_WATCH_TEXT=1 scripts/measure/startup_memory.sh --xvfb 1 | awk -v steps="$steps" '
         /^[a-z0-9]/ { print } / frames\/s/ { print }
         /left the screen/ { print; s = $0; sub(/.*screen /, "", s); sub(/ s .*/, "", s)
                             printf "             that is %.1f ms per step\n", s * 1000 / steps }'

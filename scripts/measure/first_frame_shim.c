@@ -1,4 +1,4 @@
-/* first_frame_shim.c: an LD_PRELOAD wrapper around SDL_Flip for scripts/startup_memory.sh.
+/* first_frame_shim.c: an LD_PRELOAD wrapper around SDL_Flip for scripts/measure/startup_memory.sh.
    It reports the time from launch to the end of the first flip and which SDL runtime is
    loaded, then the frame rate and the processor time of the intro (and of the X server, if
    given) from the first flip on, and asks the intro to quit after a set time. Or, watching

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# release-video.sh [--seconds S] [--out FILE]: the intro on video,
+# release/video.sh [--seconds S] [--out FILE]: the intro on video,
 # dist/snowintro-VERSION-capture.mp4. Builds the intro and its capture layer into
-# build-video/, films the real program on a virtual clock (scripts/capture.sh: 60 frames a
+# build-video/, films the real program on a virtual clock (capture/capture.sh: 60 frames a
 # second of the intro's own time, each source pixel a 3x3 square, 1920x1440) and encodes that
 # with x264, with the tune as AAC from the first frame. The video lasts as long as the tune,
 # which outlasts one pass of the message; --seconds S makes the first S seconds only (the
 # tests' short one). Prints the file's size and where the time went.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
-usage="usage: release-video.sh [--seconds S] [--out FILE]"
+usage="usage: release/video.sh [--seconds S] [--out FILE]"
 seconds="" out=""
 while [ $# -gt 0 ]; do
     case $1 in
@@ -21,7 +21,7 @@ while [ $# -gt 0 ]; do
     shift 2
 done
 [ -z "$seconds" ] || [[ $seconds =~ ^[0-9]+$ && $seconds -gt 0 ]] ||
-    { echo "release-video.sh: --seconds takes a whole number of seconds above 0" >&2; exit 1; }
+    { echo "release/video.sh: --seconds takes a whole number of seconds above 0" >&2; exit 1; }
 
 ensure_packages "${BUILD_PACKAGES[@]}" ffmpeg
 build="build-video"
@@ -64,7 +64,7 @@ trap 'rm -rf "$log" "$out.part"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 start=$EPOCHREALTIME
 # times, in the encoder's subshell, gives its processor time.
-if ! scripts/capture.sh "$build" yuv420p-3x "$frames" 2>"$log/capture" |
+if ! capture/capture.sh "$build" yuv420p-3x "$frames" 2>"$log/capture" |
     {
         ffmpeg -v error -nostdin -y -f rawvideo -pixel_format yuv420p -video_size 1920x1440 \
             -framerate "$fps" -i - "${tune_limit[@]}" -i "$tune" -map 0:v -map 1:a \
@@ -72,12 +72,12 @@ if ! scripts/capture.sh "$build" yuv420p-3x "$frames" 2>"$log/capture" |
         times >"$log/encoder"
     }; then
     cat "$log/capture" >&2
-    echo "release-video.sh: making $out failed" >&2
+    echo "release/video.sh: making $out failed" >&2
     exit 1
 fi
 if ! grep -q "^capture: $frames frames" "$log/capture"; then
     cat "$log/capture" >&2
-    echo "release-video.sh: the intro ended before its $frames frames were filmed" >&2
+    echo "release/video.sh: the intro ended before its $frames frames were filmed" >&2
     exit 1
 fi
 mv "$out.part" "$out"

@@ -3,7 +3,7 @@
 # the tree under build-deb/ (dpkg-buildpackage writes into the parent folder), and leaves
 # dist/snowintro_VERSION-1_ARCH.deb.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
 # dpkg-buildpackage also checks for build-essential, which every Debian build assumes.
@@ -12,7 +12,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" debhelper dpkg-dev build-essential
 version=$(project_version)
 changelog_version=$(dpkg-parsechangelog -SVersion)
 if [ "$changelog_version" != "$version-1" ]; then
-    echo "release-deb.sh: debian/changelog is at $changelog_version but the project at $version; add an entry: dch -v $version-1" >&2
+    echo "release/deb.sh: debian/changelog is at $changelog_version but the project at $version; add an entry: dch -v $version-1" >&2
     exit 1
 fi
 
@@ -23,7 +23,7 @@ tar -cf - --exclude-vcs --exclude='./build*' --exclude=./dist . | tar -xf - -C "
 
 log=$work/dpkg-buildpackage.log
 if ! (cd "$work/snowintro-$version" && dpkg-buildpackage -b -us -uc -j"$(nproc)") >"$log" 2>&1; then
-    echo "release-deb.sh: dpkg-buildpackage failed; its output is in $log" >&2
+    echo "release/deb.sh: dpkg-buildpackage failed; its output is in $log" >&2
     exit 1
 fi
 deb=snowintro_$version-1_$(dpkg-architecture -qDEB_HOST_ARCH).deb

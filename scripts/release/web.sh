@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# release-web.sh [BUILD_DIR [OUT_DIR]]: the intro as a static web page. Builds the browser
+# release/web.sh [BUILD_DIR [OUT_DIR]]: the intro as a static web page. Builds the browser
 # tree (the page and the browser tests' frame checker) with Debian's emscripten into
 # BUILD_DIR (build-web) and installs the page into OUT_DIR (dist/web); both relative to the
 # project folder.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 build=${1:-build-web}
 out=${2:-dist/web}

@@ -4,7 +4,7 @@
 # the gzipped total with and without the music, then frames per second and main-thread
 # time per frame in headless Chromium.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 web=$(realpath -m "${1:-build/web}")
 tests/web/build.sh "$web"
 

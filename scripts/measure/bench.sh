@@ -2,14 +2,14 @@
 # bench.sh: builds the frame benchmark (Release, into build-bench) and runs it on the classic
 # SDL 1.2 and on sdl12-compat. Installs what is missing (Google Benchmark, libsdl1.2-compat).
 #
-# Usage: scripts/bench.sh [frame_bench arguments]
+# Usage: scripts/measure/bench.sh [frame_bench arguments]
 #   default: 9 repetitions in random order, medians reported
-#        scripts/bench.sh --callgrind
+#        scripts/measure/bench.sh --callgrind
 #   instructions per clear, frame and late frame under callgrind (valgrind): slower, but the
 #   same on every run and untouched by other load on the machine.
 # Prints figures and the frame/clear ratio (goal <= 1.3); never fails on timing.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
 BUILD=build-bench

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# release-windows.sh: the Windows release. Cross-builds SDL, libmad and SDL_mixer from the
+# release/windows.sh: the Windows release. Cross-builds SDL, libmad and SDL_mixer from the
 # versions of Debian's source packages that the machine's archive offers now, into a prefix
 # under build-windows/ kept for that set of versions (a later run with the same versions
 # reuses it), builds the intro's committed tree against it with the project's CMakeLists and
 # the mingw-w64 toolchain file, and leaves the zip and its corresponding source in dist/.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
 HOST=x86_64-w64-mingw32
@@ -30,7 +30,7 @@ dist=$top/dist
 zip=$dist/$name-windows-x64.zip
 tarball=$dist/$name-windows-x64-sources.tar.xz
 
-fail() { echo "release-windows: $*" >&2; exit 1; }
+fail() { echo "release/windows.sh: $*" >&2; exit 1; }
 
 # Runs a build step quietly into its own log; on failure says which step and where to look.
 step() {

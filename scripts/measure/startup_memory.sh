@@ -3,11 +3,11 @@
 # memory, its frame rate and its processor time, on the classic SDL 1.2 and on sdl12-compat.
 # Installs what is missing (among it the `time` package for /usr/bin/time -v, and
 # libsdl1.2-compat), builds a Release snowintro into build-bench, and preloads
-# scripts/first_frame_shim.c, which times the first SDL_Flip, counts the frames and the
+# scripts/measure/first_frame_shim.c, which times the first SDL_Flip, counts the frames and the
 # processor time of the following SNOW_SECONDS (default 4), then raises SIGTERM (SDL makes
 # that a quit request: status 0).
 #
-# Usage: scripts/startup_memory.sh [--xvfb] [runs per runtime, default 5]
+# Usage: scripts/measure/startup_memory.sh [--xvfb] [runs per runtime, default 5]
 #   default: SDL's dummy video driver, no display needed
 #   --xvfb:  a private 640x480x16 Xvfb and SDL's x11 driver, a real X server; the X server's
 #            own processor time is reported beside the intro's
@@ -17,7 +17,7 @@
 # figures are medians. Goals: first frame within 100 ms, peak memory under 40 MB. Prints
 # figures; never fails on them.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
 XVFB=0
@@ -36,7 +36,7 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD" --target snowintro -j"$(nproc)" >/dev/null
 # shellcheck disable=SC2046 # pkg-config prints several flags
 gcc -O2 -Wall -shared -fPIC $(pkg-config --cflags sdl) -o "$BUILD/first_frame_shim.so" \
-    scripts/first_frame_shim.c -ldl
+    scripts/measure/first_frame_shim.c -ldl
 SHIM=$PWD/$BUILD/first_frame_shim.so
 BIN=$PWD/$BUILD/snowintro
 LOG=$(mktemp -d)
