@@ -123,7 +123,7 @@ unpack() {
     rm -rf "$dir"
     mkdir -p "$work/src"
     if upstream_only "$pkg"; then
-        echo "  $pkg: Debian's changes are not in the archive; building its upstream tarball"
+        echo "  $pkg: Debian's changes to it did not download; building its upstream tarball alone"
         mkdir "$dir"
         tar -xf "$downloads/$(grep -m1 '\.orig\.tar\.[a-z0-9]*$' <<<"${FILES[$pkg]}")" -C "$dir" --strip-components=1
     else
