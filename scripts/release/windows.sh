@@ -95,7 +95,8 @@ fetch_sources() {
             FILES[$pkg]=$files
             break
         done
-        [ -n "${VERSIONS[$pkg]:-}" ] || fail "no version of the source package $pkg downloads (see $logs/fetch-$pkg-*.log)"
+        [ -n "${VERSIONS[$pkg]:-}" ] ||
+            fail "the source package $pkg cannot be had from Debian ${RELEASES[*]}: no version of it downloads (see $logs/fetch-$pkg-*.log)"
     done
 }
 
