@@ -35,14 +35,10 @@ base=$cache/debian-$codename-minbase.tar
 debs=$cache/debs-$codename
 mkdir -p "$debs"
 
-# The machine's own Debian mirrors, as apt knows them: "URI SUITE" for each of its Debian
-# suites (bookworm, bookworm-updates, bookworm-security, ...), turned into RELEASE's suites.
-host_codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-apt_sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
-    sort -u | awk -v from="$host_codename" -v to="$codename" \
-    '$2 == from || index($2, from "-") == 1 { sub("^" from, to, $2); print }')
+# The machine's own Debian mirrors, with RELEASE's suites.
+apt_sources=$(debian_suites "$codename")
 mirror=$(awk -v suite="$codename" '$2 == suite { print $1; exit }' <<<"$apt_sources")
-[ -n "$mirror" ] || fail "the machine's apt configuration names no Debian mirror for $host_codename"
+[ -n "$mirror" ] || fail "the machine's apt configuration names no Debian mirror for $(host_codename)"
 
 # The base: the minimal variant, with git and sudo as a newcomer has them, and the CA
 # bundle any machine that clones over https has.

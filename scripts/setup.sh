@@ -1,5 +1,5 @@
 # setup.sh: sourced by run.sh, test.sh, release.sh and the asset script; installs missing
-# Debian packages, builds, and reads the project version.
+# Debian packages, builds, names the machine's Debian mirrors, and reads the project version.
 
 # Installs those of the named packages that are not installed yet, quietly, running
 # apt-get update once per shell; through sudo when not root.
@@ -36,6 +36,20 @@ build_into() {
     shift
     cmake -S . -B "$dir" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >/dev/null
+}
+
+# The codename of this machine's Debian release.
+host_codename() { (. /etc/os-release && echo "${VERSION_CODENAME:-}"); }
+
+# "URI SUITE" for each of the machine's Debian suites (its codename alone or with -updates,
+# -security, ...), turned into the same suites of release $1: the machine's own mirrors, as
+# its apt configuration names them.
+debian_suites() {
+    # shellcheck disable=SC2016 # apt's own placeholders
+    apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
+        awk -v from="$(host_codename)" -v to="$1" \
+            'from != "" && ($2 == from || index($2, from "-") == 1) { sub("^" from, to, $2); print }' |
+        sort -u
 }
 
 # The project version, from the one place it is set: project() in CMakeLists.txt.

@@ -15,7 +15,7 @@ PACKAGES=(libsdl1.2 libmad sdl-mixer1.2)
 # whose files download, else the newest in Debian 12's, both on the machine's own mirrors.
 # Debian 12 is the last release with the classic SDL 1.2 source; later ones have only
 # sdl12-compat, which would bring SDL 2 into the zip.
-HOST_CODENAME=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+HOST_CODENAME=$(host_codename)
 CLASSIC_SDL_CODENAME=bookworm
 RELEASES=("$HOST_CODENAME")
 [ "$HOST_CODENAME" = $CLASSIC_SDL_CODENAME ] || RELEASES+=("$CLASSIC_SDL_CODENAME")
@@ -37,16 +37,6 @@ step() {
     local log=$logs/$1.log
     shift
     "$@" >"$log" 2>&1 || fail "$(basename "$log" .log) failed; see $log"
-}
-
-# "URI SUITE" for each of the machine's Debian suites (its codename alone or with -updates,
-# -security, ...), turned into the same suites of release $1.
-debian_suites() {
-    # shellcheck disable=SC2016 # apt's own placeholders
-    apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
-        awk -v from="$HOST_CODENAME" -v to="$1" \
-            'from != "" && ($2 == from || index($2, from "-") == 1) { sub("^" from, to, $2); print }' |
-        sort -u
 }
 
 # apt-get over a configuration of our own that lists release $1's source suites, so that
