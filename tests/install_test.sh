@@ -28,7 +28,12 @@ cmake)
     files=$(cd "$root" && find . ! -type d | sed 's|^\./||')
     ;;
 deb)
-    lintian --fail-on error,warning "$source" || fail "lintian reports the tags above"
+    # Debian 13's lintian runs AppStream 1.0 over the metainfo, which warns of the homepage
+    # the project does not have; the metainfo is validated strictly below instead.
+    lintian=(lintian --fail-on error,warning)
+    ! lintian-explain-tags appstream-metadata-validation-failed >/dev/null 2>&1 ||
+        lintian+=(--suppress-tags appstream-metadata-validation-failed)
+    "${lintian[@]}" "$source" || fail "lintian reports the tags above"
     depends=$(dpkg-deb -f "$source" Depends)
     grep -q 'libsdl1.2debian' <<<"$depends" && grep -q 'libsdl-mixer1.2' <<<"$depends" ||
         fail "Depends lacks SDL 1.2 or SDL_mixer 1.2: $depends"
@@ -53,8 +58,13 @@ expected=$(printf '%s\n' "$launcher" "$program" "$data/font.bmp" "$data/logo.bmp
 [ -x "$prefix/$launcher" ] && [ -x "$prefix/$program" ] || fail "launcher or program not executable"
 
 desktop-file-validate "$prefix/share/applications/snowintro.desktop" || fail "desktop entry"
-appstreamcli validate --strict --no-net "$prefix"/share/metainfo/*.metainfo.xml >/dev/null ||
-    fail "metainfo: $(appstreamcli validate --strict --no-net "$prefix"/share/metainfo/*.metainfo.xml)"
+# AppStream 1.0 (Debian 13) also asks for a homepage and a developer, addresses the project
+# does not have; anything else it reports fails. Earlier versions know neither tag.
+validate=(appstreamcli validate --strict --no-net)
+[[ "$(appstreamcli --version)" =~ version:\ 0\. ]] ||
+    validate+=(--override=url-homepage-missing=pedantic,developer-info-missing=pedantic)
+"${validate[@]}" "$prefix"/share/metainfo/*.metainfo.xml >/dev/null ||
+    fail "metainfo: $("${validate[@]}" "$prefix"/share/metainfo/*.metainfo.xml)"
 man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/$man_page" 2>&1 >/dev/null) ||
     fail "man cannot render the page"
 [ -z "$man_warnings" ] || fail "man page: $man_warnings"

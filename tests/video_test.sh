@@ -81,10 +81,16 @@ file_test() {
     echo "PASS: the short video is reproducible, H.264 and AAC as asked, within 40 dB of the capture, with its tune from the start"
 }
 
+# An animation's frames as shown, and how long each is, as one checksum.
+film() {
+    { convert "$1" -coalesce rgb:- && identify -format '%T,' "$1"; } | sha256sum
+}
+
 preview_test() {
     local committed=$top/docs/preview.webp
     "$top/capture/preview.sh" "$tmp/preview.webp" >/dev/null
-    cmp -s "$tmp/preview.webp" "$committed" ||
+    # Another Debian release's WebP encoder writes other bytes for the same film.
+    cmp -s "$tmp/preview.webp" "$committed" || [ "$(film "$tmp/preview.webp")" = "$(film "$committed")" ] ||
         fail "docs/preview.webp is not what capture/preview.sh makes now: run it and commit the result"
     [ "$(stat -c %s "$committed")" -lt 2000000 ] || fail "docs/preview.webp is 2 MB or more"
     echo "PASS: capture/preview.sh makes docs/preview.webp again, $(stat -c %s "$committed") bytes"
