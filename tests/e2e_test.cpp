@@ -478,8 +478,9 @@ void check_show(Launch& r, bool logo, bool text, bool music, Clock::time_point u
 const int kRate = 22050;
 
 /* One pass of the music as SDL_mixer mixes it for the intro's audio format: the disk driver
-   writes to a scratch file (SDL 2's refuses /dev/null) without pausing, so it runs at full speed, and a post-mix hook keeps
-   every chunk mixed while the music plays (so the last, partly silent one is left out).
+   writes to a scratch file (SDL 2's refuses /dev/null) without pausing, so it runs at full
+   speed, and a post-mix hook keeps every chunk mixed while the music plays (so the last,
+   partly silent one is left out).
    The intro runs started later inherit the environment, so the disk settings go again. */
 std::vector<int16_t> g_played;
 std::vector<int16_t> play_once(const char* path)
