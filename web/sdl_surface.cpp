@@ -160,9 +160,11 @@ SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
     free(canvas_pixels);
     canvas_pixels = (Uint32*)malloc((size_t)width * height * 4);
     screen_surface = create_surface(width, height);
-    const char* fault = canvas_pixels == NULL || screen_surface == NULL            ? "Out of memory"
-                        : !canvas_set_up(canvas_pixels, width, height) ? "The page's canvas gives no 2D context"
-                                                                         : NULL;
+    const char* fault = NULL;
+    if (canvas_pixels == NULL || screen_surface == NULL)
+        fault = "Out of memory";
+    else if (!canvas_set_up(canvas_pixels, width, height))
+        fault = "The page's canvas gives no 2D context";
     if (fault) {
         destroy_surface(screen_surface);
         free(canvas_pixels);
