@@ -1,25 +1,31 @@
 # setup.sh: sourced by run.sh, test.sh, release.sh and the asset script; installs missing
 # Debian packages, builds, names the machine's Debian mirrors, and reads the project version.
 
+# Runs a command as root, through sudo when not root.
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# apt-get as root, waiting for another apt's lock, printing only its errors. Without
+# apt-utils, debconf says on every install that it configures afterwards: not an error.
+apt_get() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -qq "$@" 2>&1 >/dev/null |
+        { grep -v '^debconf: delaying package configuration' || true; } >&2
+    return "${PIPESTATUS[0]}"
+}
+
 # Installs those of the named packages that are not installed yet, quietly, running
-# apt-get update once per shell; through sudo when not root.
+# apt-get update once per shell.
 ensure_packages() {
     local missing=() pkg
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
     if [ -z "${SNOWINTRO_APT_UPDATED:-}" ]; then
-        "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+        apt_get update
         export SNOWINTRO_APT_UPDATED=1 # release.sh runs several scripts that source this
     fi
-    # Without apt-utils, debconf says on every install that it configures afterwards.
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-        --no-install-recommends "${missing[@]}" 2>&1 >/dev/null | { grep -v '^debconf: delaying package configuration' || true; } >&2
-    return "${PIPESTATUS[0]}"
+    apt_get install -y --no-install-recommends "${missing[@]}"
 }
 
 # What building the intro needs.

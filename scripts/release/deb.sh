@@ -1,13 +1,34 @@
 #!/usr/bin/env bash
-# Builds the Debian package with Debian's own tooling from debian/, in a scratch copy of
-# the tree under build-deb/ (dpkg-buildpackage writes into the parent folder), and leaves
-# dist/snowintro_VERSION-1_ARCH.deb.
+# deb.sh [ARCH]: builds the Debian package with Debian's own tooling from debian/, in a
+# scratch copy of the tree under build-deb/ (dpkg-buildpackage writes into the parent
+# folder), and leaves dist/snowintro_VERSION-1_ARCH.deb. ARCH defaults to this machine's;
+# another one is cross-built, with that architecture's development packages (multiarch).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
-# dpkg-buildpackage also checks for build-essential, which every Debian build assumes.
-ensure_packages "${BUILD_PACKAGES[@]}" debhelper dpkg-dev build-essential
+build_arch=$(dpkg --print-architecture)
+host_arch=${1:-$build_arch}
+cross=()
+if [ "$host_arch" = "$build_arch" ]; then
+    # dpkg-buildpackage also checks for build-essential, which every Debian build assumes.
+    ensure_packages "${BUILD_PACKAGES[@]}" debhelper dpkg-dev build-essential
+else
+    if ! dpkg --print-foreign-architectures | grep -qx "$host_arch"; then
+        as_root dpkg --add-architecture "$host_arch"
+        apt_get update # for the new architecture's package lists
+        export SNOWINTRO_APT_UPDATED=1
+    fi
+    ensure_packages debhelper dpkg-dev "crossbuild-essential-$host_arch"
+    # The profiles of every Debian cross build: no tests, which could not run here anyway.
+    profiles=cross,nocheck
+    cross=(--host-arch "$host_arch" -P"$profiles")
+    if ! dpkg-checkbuilddeps -a "$host_arch" -P "$profiles" >/dev/null 2>&1; then
+        echo "Installing the build dependencies for $host_arch"
+        apt_get build-dep -y --no-install-recommends --host-architecture "$host_arch" -P "$profiles" ./ ||
+            { echo "release/deb.sh: the build dependencies for $host_arch cannot be installed" >&2; exit 1; }
+    fi
+fi
 
 version=$(project_version)
 changelog_version=$(dpkg-parsechangelog -SVersion)
@@ -22,10 +43,10 @@ mkdir -p "$work/snowintro-$version" dist
 tar -cf - --exclude-vcs --exclude='./build*' --exclude=./dist . | tar -xf - -C "$work/snowintro-$version"
 
 log=$work/dpkg-buildpackage.log
-if ! (cd "$work/snowintro-$version" && dpkg-buildpackage -b -us -uc -j"$(nproc)") >"$log" 2>&1; then
+if ! (cd "$work/snowintro-$version" && dpkg-buildpackage -b -us -uc -j"$(nproc)" "${cross[@]}") >"$log" 2>&1; then
     echo "release/deb.sh: dpkg-buildpackage failed; its output is in $log" >&2
     exit 1
 fi
-deb=snowintro_$version-1_$(dpkg-architecture -qDEB_HOST_ARCH).deb
+deb=snowintro_$version-1_$host_arch.deb
 mv "$work/$deb" dist/
 echo "dist/$deb"

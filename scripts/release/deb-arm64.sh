@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds dist/snowintro_VERSION-1_arm64.deb on any Debian machine: release/deb.sh cross-builds
+# it in a brand-new Debian 12 root (scripts/fresh_root.sh) from a copy of this tree. A root of
+# its own, as sbuild uses, because Debian 12's libsdl1.2-dev cannot be installed for two
+# architectures at once, and this machine's own builds need its amd64 one; and Debian 12,
+# whatever this machine runs, since that is what Raspberry Pi OS and most arm64 desktops are
+# based on.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+. scripts/setup.sh
+
+deb=snowintro_$(project_version)-1_arm64.deb
+log=build-deb-arm64/dpkg-buildpackage.log
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+tar -cf "$out/tree.tar" --exclude-vcs --exclude='./build*' --exclude=./dist .
+rm -rf build-deb-arm64
+mkdir -p build-deb-arm64 dist
+if ! scripts/fresh_root.sh --out "$out" 12 "mkdir ~/tree && tar -xf /out/tree.tar -C ~/tree && cd ~/tree &&
+        { scripts/release/deb.sh arm64 >/dev/null && cp dist/$deb /out/ ||
+          { cp build-deb/dpkg-buildpackage.log /out/ 2>/dev/null; exit 1; }; }"; then
+    failed="release/deb-arm64.sh: the cross build in a fresh Debian 12 root failed"
+    if [ -e "$out/dpkg-buildpackage.log" ]; then
+        cp "$out/dpkg-buildpackage.log" "$log"
+        failed+="; dpkg-buildpackage's output is in $log"
+    fi
+    echo "$failed" >&2
+    exit 1
+fi
+cp "$out/$deb" dist/ # made by the root's user; ours here
+echo "dist/$deb"
