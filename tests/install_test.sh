@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # install_test.sh cmake BUILD_DIR | deb PACKAGE: installs the intro into a scratch root, with
 # cmake --install in the GNU layout or by unpacking the Debian package (after lintian and its
-# Depends). Checks the installed files, the desktop entry, metainfo and man page, then starts
-# the installed launcher from /: it must become the intro, run in its assets' folder, play
-# the tune, and end with 0 on SIGTERM.
+# Depends, and that its ELF files are for its architecture). Checks the installed files, the
+# desktop entry, metainfo and man page, then, for this machine's architecture, starts the
+# installed launcher from /: it must become the intro, run in its assets' folder, play the
+# tune, and end with 0 on SIGTERM.
 set -euo pipefail
 mode=$1 source=$2
+arch=$(dpkg --print-architecture) # the package's own, in deb mode
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -38,6 +40,20 @@ deb)
     grep -q 'libsdl1.2debian' <<<"$depends" && grep -q 'libsdl-mixer1.2' <<<"$depends" ||
         fail "Depends lacks SDL 1.2 or SDL_mixer 1.2: $depends"
     dpkg -x "$source" "$root"
+    # Every ELF file is built for the package's architecture, not the machine that built it.
+    arch=$(dpkg-deb -f "$source" Architecture)
+    case $arch in
+    amd64) machine='Advanced Micro Devices X86-64' ;;
+    arm64) machine=AArch64 ;;
+    *) fail "no ELF machine known for the package's architecture $arch" ;;
+    esac
+    elf_files=0
+    while read -r file; do
+        elf_machine=$(readelf -h "$file" 2>/dev/null | sed -n 's/^ *Machine: *//p') || continue # no ELF
+        [ "$elf_machine" = "$machine" ] || fail "${file#"$root"} is for $elf_machine in a package for $arch"
+        elf_files=$((elf_files + 1))
+    done < <(find "$root" -type f)
+    [ "$elf_files" -gt 0 ] || fail "no ELF file in the package"
     prefix=$root/usr
     launcher=games/snowintro program=lib/games/snowintro/snowintro data=share/games/snowintro
     man_page=share/man/man6/snowintro.6.gz
@@ -72,6 +88,12 @@ man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/$man_page" 
 data_path=$prefix/$data
 [ "$mode" = deb ] && data_path=/usr/$data
 zgrep -q "^\.I $data_path/font.bmp" "$prefix/$man_page" || fail "man page does not name $data_path"
+
+# A program for another architecture cannot run here; fresh_test.sh runs it in a root of its own.
+if [ "$arch" != "$(dpkg --print-architecture)" ]; then
+    echo "$mode install for $arch: ELF machine, layout, desktop entry, metainfo and man page checked"
+    exit 0
+fi
 
 cd /
 SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$prefix/$launcher" &
