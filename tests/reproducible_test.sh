@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# reproducible_test.sh [TARGET...]: builds the release artifacts (default: deb web windows)
-# from two clones of the committed tree, in different folders and one after the other, and
-# checks that their dist/SHA256SUMS agree and that nothing in them names the folder it was
-# built in. On a difference it names the artifact and its first member that differs, in
-# content or in its archive entry (time, owner, mode, order).
+# reproducible_test.sh [TARGET...]: builds the release artifacts (default: deb deb-arm64 web
+# windows) from two clones of the committed tree, in different folders and one after the
+# other, and checks that their dist/SHA256SUMS agree and that nothing in them names the
+# folder it was built in. On a difference it names the artifact and its first member that
+# differs, in content or in its archive entry (time, owner, mode, order).
 # The clones reuse this tree's cached Windows libraries and source packages
 # (build-windows/), so only the project itself is built twice.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(deb web windows)
+[ ${#targets[@]} -gt 0 ] || targets=(deb deb-arm64 web windows)
 work=$(mktemp -d /var/tmp/snowintro-rebuild.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
