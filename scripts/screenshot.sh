@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] [--cwd DIR] OUT.png [SECONDS]:
+# screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] [--cwd DIR] [--later LATER.png]
+#               OUT.png [SECONDS]:
 # runs the intro (default build/snowintro, started in DIR, default assets/) on a private Xvfb
 # (default 640x480x16, the intro's own mode) for SECONDS (default 5), under the window
-# manager COMMAND if one is given, saves what the screen shows as OUT.png, then ends the
-# intro with a key press.
+# manager COMMAND if one is given, saves what the screen shows as OUT.png (and, with
+# --later, as LATER.png a second after), then ends the intro with a key press.
 # Needs xvfb, xdotool and imagemagick (and the window manager); the program must be built.
 # The SDL runtime is the one LD_LIBRARY_PATH selects, as for the intro itself.
 set -euo pipefail
@@ -12,13 +13,15 @@ geometry=640x480x16
 wm=""
 bin=$top/build/snowintro
 cwd=$top/assets
-usage="usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] [--cwd DIR] OUT.png [SECONDS]"
+later=""
+usage="usage: screenshot.sh [--screen WxHxD] [--wm COMMAND] [--bin PROGRAM] [--cwd DIR] [--later LATER.png] OUT.png [SECONDS]"
 while [ $# -gt 0 ]; do
     case $1 in
     --screen) geometry=${2:?$usage} ;;
     --wm) wm=${2:?$usage} ;;
     --bin) bin=$(realpath "${2:?$usage}") ;;
     --cwd) cwd=${2:?$usage} ;;
+    --later) later=$(realpath -m "${2:?$usage}") ;;
     -*) echo "$usage" >&2; exit 1 ;;
     *) break ;;
     esac
@@ -66,6 +69,10 @@ if ! kill -0 "$intro" 2>/dev/null; then
     exit 1
 fi
 convert "xwd:$fb/Xvfb_screen0" "png:$out"
+if [ -n "$later" ]; then
+    sleep 1
+    convert "xwd:$fb/Xvfb_screen0" "png:$later"
+fi
 # The key goes to the focused window: make that the intro's, whatever a window manager did.
 xdotool search --name "$caption" windowfocus >/dev/null 2>&1 || true
 xdotool key space

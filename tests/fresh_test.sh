@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # fresh_test.sh run RELEASE | deb RELEASE PACKAGE: a newcomer on a brand-new Debian RELEASE
-# root (scripts/fresh_root.sh).
+# root (scripts/fresh_root.sh), of the package's architecture in deb mode (under qemu-user
+# when it is not this machine's).
 #   run: ./run.sh as the very first command leaves a screenshot with the logo at (190, 50).
-#   deb: the package installs with apt, runs from / as a normal user under a window manager
+#   deb: the package installs with apt, runs from / as a normal user, ends with 0 on a key
+#        press, its metainfo validates strictly, and a purge leaves none of its paths behind.
+#        On Debian 13, whose sdl12-compat scales the picture, it runs under a window manager
 #        on a 1920x1080x24 screen with a crisp picture (only the logo's own colours where the
 #        scaled logo is; started without its launcher's setting, smoothed colours appear
-#        there), ends with 0 on a key press, its metainfo validates strictly, and a purge
-#        leaves none of its paths behind.
+#        there). On Debian 12, whose classic SDL 1.2 does not scale, it runs on the intro's
+#        own 640x480 screen: the logo exact at (190, 50), and snow falling above it.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE"
@@ -30,11 +33,38 @@ foreign_pixels() {
     compare -metric AE -fuzz 3% "$out/area.png" "$out/remapped.png" null: 2>&1 || true
 }
 
-# Run inside the root, in the newcomer's clone, with PACKAGE at /out/snowintro.deb.
+# How many pixels of PNG's WxH+X+Y area are not black.
+lit_pixels() {
+    convert "$1" -crop "$2" +repage -colorspace Gray -threshold 0 -format '%[fx:round(mean*w*h)]' info:
+}
+
+# Fails unless the logo is exact at (190, 50) of the unscaled 640x480 picture PNG.
+check_logo() {
+    local wrong
+    wrong=$(misses "$1" 260x72+190+50 "$out/logo.png")
+    [ "$wrong" = 0 ] || fail "$wrong pixels of the logo area at (190, 50) are not the logo's"
+}
+
+# The pictures of the installed program, taken inside the root. Scaled by sdl12-compat: the
+# launcher's and the bare program's, under a window manager on a large screen.
+scaled_pictures() {
+    ensure_packages openbox
+    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/games/snowintro --cwd / \
+        /out/launcher.png 3 >/dev/null
+    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/lib/games/snowintro/snowintro \
+        --cwd /usr/share/games/snowintro /out/program.png 3 >/dev/null
+}
+# Unscaled: the launcher's on the intro's own screen, and the same a second later.
+unscaled_pictures() {
+    scripts/screenshot.sh --bin /usr/games/snowintro --cwd / --later /out/later.png /out/launcher.png 3 >/dev/null
+}
+
+# Run inside the root, in the newcomer's clone, with PACKAGE at /out/snowintro.deb; $1 takes
+# the pictures.
 on_desktop() {
     set -euo pipefail
     . scripts/setup.sh
-    ensure_packages xvfb xdotool imagemagick openbox x11-utils appstream
+    ensure_packages xvfb xdotool imagemagick x11-utils appstream
     cp /out/snowintro.deb /tmp/ # apt's own user cannot read the newcomer's /out
     sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/snowintro.deb >/dev/null
     dpkg-query -L snowintro >/out/paths
@@ -42,10 +72,7 @@ on_desktop() {
     # does not have; anything else it reports fails.
     appstreamcli validate --strict --no-net --override=url-homepage-missing=pedantic,developer-info-missing=pedantic \
         "$(grep '\.metainfo\.xml$' /out/paths)" >/out/appstream 2>&1 || { cat /out/appstream; exit 1; }
-    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/games/snowintro --cwd / \
-        /out/launcher.png 3 >/dev/null
-    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/lib/games/snowintro/snowintro \
-        --cwd /usr/share/games/snowintro /out/program.png 3 >/dev/null
+    "$1"
     sudo apt-get purge -y -qq snowintro >/dev/null
     local path
     while read -r path; do # the list starts with "/."
@@ -57,25 +84,46 @@ case $mode in
 run)
     "$top/scripts/fresh_root.sh" --out "$out" "$release" './run.sh && cp build/screenshot.png /out/' ||
         fail "./run.sh as the first command on a fresh Debian $release"
-    wrong=$(misses "$out/screenshot.png" 260x72+190+50 "$out/logo.png")
-    [ "$wrong" = 0 ] || fail "$wrong pixels of the logo area at (190, 50) are not the logo's"
+    check_logo "$out/screenshot.png"
     echo "Debian $release: ./run.sh as the first command showed the logo at (190, 50)"
     ;;
 deb)
     cp "${3:?$usage}" "$out/snowintro.deb"
-    "$top/scripts/fresh_root.sh" --out "$out" "$release" "$(declare -f on_desktop); on_desktop" ||
-        fail "the package on a fresh Debian $release (see above)"
-    # The 640x480 picture fills the 1080-row screen's height, 2.25 screen pixels a pixel,
-    # pillarboxed: the logo's 260x72 at (190, 50) covers (667.5, 112.5) to (1252.5, 274.5).
-    # Three pixels in from its edges, every colour is the logo's when scaled whole.
-    logo_area=578x155+671+116
-    foreign=$(foreign_pixels "$out/launcher.png" $logo_area)
-    [ "$foreign" = 0 ] || fail "from the launcher, $foreign pixels of the logo are in colours logo.bmp lacks"
-    smoothed=$(foreign_pixels "$out/program.png" $logo_area)
-    [ "$smoothed" != 0 ] || fail "without the launcher the logo is crisp too, so the check cannot tell"
+    arch=$(dpkg-deb -f "$out/snowintro.deb" Architecture)
+    case $release in
+    13 | trixie) pictures=scaled_pictures ;;
+    *) pictures=unscaled_pictures ;;
+    esac
+    arch_option=()
+    [ "$arch" = "$(dpkg --print-architecture)" ] || arch_option=(--arch "$arch")
+    "$top/scripts/fresh_root.sh" --out "$out" "${arch_option[@]}" "$release" \
+        "$(declare -f on_desktop $pictures); on_desktop $pictures" ||
+        fail "the $arch package on a fresh Debian $release (see above)"
     [ ! -s "$out/left" ] || fail "the purge left $(tr '\n' ' ' <"$out/left")"
-    echo "Debian $release: the package installed with apt, showed a crisp logo from / ($smoothed" \
-        "smoothed pixels without its launcher), ended with 0 on a key, validated, and purged clean"
+    if [ $pictures = unscaled_pictures ]; then
+        check_logo "$out/launcher.png"
+        # Snow falls through the rows above the logo: there are flakes, and a second later
+        # they are elsewhere.
+        sky=640x48+0+1
+        flakes=$(lit_pixels "$out/launcher.png" $sky)
+        [ "$flakes" -ge 20 ] || fail "$flakes lit pixels above the logo: hardly any snow"
+        convert "$out/later.png" -crop $sky +repage "$out/later-sky.png"
+        moved=$(misses "$out/launcher.png" $sky "$out/later-sky.png")
+        [ "$moved" -gt 0 ] || fail "the snow above the logo stood still for a second"
+        seen="the logo at (190, 50) and falling snow"
+    else
+        # The 640x480 picture fills the 1080-row screen's height, 2.25 screen pixels a pixel,
+        # pillarboxed: the logo's 260x72 at (190, 50) covers (667.5, 112.5) to (1252.5, 274.5).
+        # Three pixels in from its edges, every colour is the logo's when scaled whole.
+        logo_area=578x155+671+116
+        foreign=$(foreign_pixels "$out/launcher.png" $logo_area)
+        [ "$foreign" = 0 ] || fail "from the launcher, $foreign pixels of the logo are in colours logo.bmp lacks"
+        smoothed=$(foreign_pixels "$out/program.png" $logo_area)
+        [ "$smoothed" != 0 ] || fail "without the launcher the logo is crisp too, so the check cannot tell"
+        seen="a crisp logo ($smoothed smoothed pixels without its launcher)"
+    fi
+    echo "Debian $release $arch: the package installed with apt, showed $seen from /, ended with 0" \
+        "on a key, validated, and purged clean"
     ;;
 *)
     fail "$usage"
