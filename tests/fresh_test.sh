@@ -68,10 +68,7 @@ on_desktop() {
     cp /out/snowintro.deb /tmp/ # apt's own user cannot read the newcomer's /out
     sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/snowintro.deb >/dev/null
     dpkg-query -L snowintro >/out/paths
-    # Debian 13's AppStream also asks for a homepage and a developer, addresses the project
-    # does not have; anything else it reports fails.
-    appstreamcli validate --strict --no-net --override=url-homepage-missing=pedantic,developer-info-missing=pedantic \
-        "$(grep '\.metainfo\.xml$' /out/paths)" >/out/appstream 2>&1 || { cat /out/appstream; exit 1; }
+    validate_metainfo "$(grep '\.metainfo\.xml$' /out/paths)" >/out/appstream 2>&1 || { cat /out/appstream; exit 1; }
     "$1"
     sudo apt-get purge -y -qq snowintro >/dev/null
     local path

@@ -6,6 +6,7 @@
 # installed launcher from /: it must become the intro, run in its assets' folder, play the
 # tune, and end with 0 on SIGTERM.
 set -euo pipefail
+. "$(dirname "$0")/../scripts/setup.sh"
 mode=$1 source=$2
 arch=$(dpkg --print-architecture) # the package's own, in deb mode
 root=$(mktemp -d)
@@ -74,13 +75,8 @@ expected=$(printf '%s\n' "$launcher" "$program" "$data/font.bmp" "$data/logo.bmp
 [ -x "$prefix/$launcher" ] && [ -x "$prefix/$program" ] || fail "launcher or program not executable"
 
 desktop-file-validate "$prefix/share/applications/snowintro.desktop" || fail "desktop entry"
-# AppStream 1.0 (Debian 13) also asks for a homepage and a developer, addresses the project
-# does not have; anything else it reports fails. Earlier versions know neither tag.
-validate=(appstreamcli validate --strict --no-net)
-[[ "$(appstreamcli --version)" =~ version:\ 0\. ]] ||
-    validate+=(--override=url-homepage-missing=pedantic,developer-info-missing=pedantic)
-"${validate[@]}" "$prefix"/share/metainfo/*.metainfo.xml >/dev/null ||
-    fail "metainfo: $("${validate[@]}" "$prefix"/share/metainfo/*.metainfo.xml)"
+validate_metainfo "$prefix"/share/metainfo/*.metainfo.xml >/dev/null ||
+    fail "metainfo: $(validate_metainfo "$prefix"/share/metainfo/*.metainfo.xml)"
 man_warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$prefix/$man_page" 2>&1 >/dev/null) ||
     fail "man cannot render the page"
 [ -z "$man_warnings" ] || fail "man page: $man_warnings"
