@@ -45,32 +45,36 @@ check_logo() {
     [ "$wrong" = 0 ] || fail "$wrong pixels of the logo area at (190, 50) are not the logo's"
 }
 
-# The pictures of the installed program, taken inside the root. Scaled by sdl12-compat: the
-# launcher's and the bare program's, under a window manager on a large screen.
+# The pictures of the installed program, taken inside the root by the newcomer. Scaled by
+# sdl12-compat: the launcher's and the bare program's, under a window manager on a large screen.
 scaled_pictures() {
     ensure_packages openbox
-    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/games/snowintro --cwd / \
-        /out/launcher.png 3 >/dev/null
-    scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/lib/games/snowintro/snowintro \
-        --cwd /usr/share/games/snowintro /out/program.png 3 >/dev/null
+    "${newcomer[@]}" scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/games/snowintro \
+        --cwd / /out/launcher.png 3 >/dev/null
+    "${newcomer[@]}" scripts/screenshot.sh --screen 1920x1080x24 --wm openbox \
+        --bin /usr/lib/games/snowintro/snowintro --cwd /usr/share/games/snowintro /out/program.png 3 >/dev/null
 }
 # Unscaled: the launcher's on the intro's own screen, and the same a second later.
 unscaled_pictures() {
-    scripts/screenshot.sh --bin /usr/games/snowintro --cwd / --later /out/later.png /out/launcher.png 3 >/dev/null
+    "${newcomer[@]}" scripts/screenshot.sh --bin /usr/games/snowintro --cwd / --later /out/later.png \
+        /out/launcher.png 3 >/dev/null
 }
 
 # Run inside the root, in the newcomer's clone, with PACKAGE at /out/snowintro.deb; $1 takes
-# the pictures.
+# the pictures. A root of another architecture runs this as root, without sudo (qemu-user
+# honours no set-uid bit), so the pictures are taken as the newcomer through runuser there.
 on_desktop() {
     set -euo pipefail
     . scripts/setup.sh
+    local newcomer=()
+    [ "$(id -u)" -ne 0 ] || newcomer=(runuser -u newcomer -- env HOME=/home/newcomer USER=newcomer LOGNAME=newcomer)
     ensure_packages xvfb xdotool imagemagick x11-utils appstream
     cp /out/snowintro.deb /tmp/ # apt's own user cannot read the newcomer's /out
-    sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq /tmp/snowintro.deb >/dev/null
+    apt_get install -y /tmp/snowintro.deb
     dpkg-query -L snowintro >/out/paths
     validate_metainfo "$(grep '\.metainfo\.xml$' /out/paths)" >/out/appstream 2>&1 || { cat /out/appstream; exit 1; }
     "$1"
-    sudo apt-get purge -y -qq snowintro >/dev/null
+    apt_get purge -y snowintro
     local path
     while read -r path; do # the list starts with "/."
         [ ! -e "$path" ] || [ "$path" = /. ] || dpkg-query -S "$path" >/dev/null 2>&1 || echo "$path"
