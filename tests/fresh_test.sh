@@ -48,7 +48,7 @@ check_logo() {
 # The pictures of the installed program, taken inside the root by the newcomer. Scaled by
 # sdl12-compat: the launcher's and the bare program's, under a window manager on a large screen.
 scaled_pictures() {
-    ensure_packages openbox
+    ensure_packages openbox x11-utils
     "${newcomer[@]}" scripts/screenshot.sh --screen 1920x1080x24 --wm openbox --bin /usr/games/snowintro \
         --cwd / /out/launcher.png 3 >/dev/null
     "${newcomer[@]}" scripts/screenshot.sh --screen 1920x1080x24 --wm openbox \
@@ -67,8 +67,9 @@ on_desktop() {
     set -euo pipefail
     . scripts/setup.sh
     local newcomer=()
-    [ "$(id -u)" -ne 0 ] || newcomer=(runuser -u newcomer -- env HOME=/home/newcomer USER=newcomer LOGNAME=newcomer)
-    ensure_packages xvfb xdotool imagemagick x11-utils appstream
+    # runuser from its own folder: the root's PATH is the newcomer's, without /sbin.
+    [ "$(id -u)" -ne 0 ] || newcomer=(/sbin/runuser -u newcomer -- env HOME=/home/newcomer USER=newcomer LOGNAME=newcomer)
+    ensure_packages xvfb xdotool imagemagick appstream
     cp /out/snowintro.deb /tmp/ # apt's own user cannot read the newcomer's /out
     apt_get install -y /tmp/snowintro.deb
     dpkg-query -L snowintro >/out/paths
