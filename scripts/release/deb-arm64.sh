@@ -10,21 +10,21 @@ cd "$(dirname "$0")/../.."
 . scripts/setup.sh
 
 deb=snowintro_$(project_version)-1_arm64.deb
-log=build-deb-arm64/dpkg-buildpackage.log
+log=build-deb-arm64/dpkg-buildpackage.log # dpkg-buildpackage's output, kept from the root
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 tar -cf "$out/tree.tar" --exclude-vcs --exclude='./build*' --exclude=./dist .
 rm -rf build-deb-arm64
 mkdir -p build-deb-arm64 dist
-if ! scripts/fresh_root.sh --out "$out" 12 "mkdir ~/tree && tar -xf /out/tree.tar -C ~/tree && cd ~/tree &&
-        { scripts/release/deb.sh arm64 >/dev/null && cp dist/$deb /out/ ||
-          { cp build-deb/dpkg-buildpackage.log /out/ 2>/dev/null; exit 1; }; }"; then
-    failed="release/deb-arm64.sh: the cross build in a fresh Debian 12 root failed"
-    if [ -e "$out/dpkg-buildpackage.log" ]; then
-        cp "$out/dpkg-buildpackage.log" "$log"
-        failed+="; dpkg-buildpackage's output is in $log"
-    fi
-    echo "$failed" >&2
+status=0
+scripts/fresh_root.sh --out "$out" 12 "mkdir ~/tree && tar -xf /out/tree.tar -C ~/tree && cd ~/tree &&
+    { scripts/release/deb.sh arm64 >/dev/null && cp dist/$deb /out/; status=\$?
+      cp build-deb/dpkg-buildpackage.log /out/ 2>/dev/null; exit \$status; }" || status=$?
+[ ! -e "$out/dpkg-buildpackage.log" ] || cp "$out/dpkg-buildpackage.log" "$log"
+if [ $status -ne 0 ]; then
+    where="see above"
+    [ ! -e "$log" ] || where+=" and $log"
+    echo "release/deb-arm64.sh: the cross build in a fresh Debian 12 root failed ($where)" >&2
     exit 1
 fi
 cp "$out/$deb" dist/ # made by the root's user; ours here
