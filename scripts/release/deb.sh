@@ -20,9 +20,11 @@ else
         export SNOWINTRO_APT_UPDATED=1
     fi
     ensure_packages debhelper dpkg-dev "crossbuild-essential-$host_arch"
-    # The profiles of every Debian cross build: no tests, which could not run here anyway.
+    # The profiles of every Debian cross build: no tests, which could not run here anyway
+    # (debhelper wants nocheck among the options too).
     profiles=cross,nocheck
     cross=(--host-arch "$host_arch" -P"$profiles")
+    export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }nocheck"
     if ! dpkg-checkbuilddeps -a "$host_arch" -P "$profiles" >/dev/null 2>&1; then
         echo "Installing the build dependencies for $host_arch"
         apt_get build-dep -y --no-install-recommends --host-architecture "$host_arch" -P "$profiles" ./ ||
