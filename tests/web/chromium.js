@@ -1,7 +1,9 @@
 // chromium.js: drives the browser build in Debian's headless Chromium, the pages served from
 // 127.0.0.1. WEB_DIR is the fixture's folder (tests/web/build.sh): page/, build/, node/.
 //   node chromium.js fidelity WEB_DIR NATIVE_FRAMES   the frame checker, browser vs native
-//   node chromium.js page WEB_DIR                      the release page, click to key press
+//   node chromium.js page WEB_DIR                      the release page, its name and icon,
+//                                                      click to key press
+//   node chromium.js phone WEB_DIR                     the release page on a phone, tap to tap
 //   node chromium.js faults WEB_DIR                    the release page when something fails
 //   node chromium.js figures WEB_DIR                   frames per second and main-thread time
 "use strict";
@@ -15,14 +17,17 @@ const W = 640, H = 480;
 const LOGO_AT = [190, 50];
 const TEXT_TOP = 360;
 const GREYS = [250, 205, 155].map((v) => rgb565(v, v, v));
-const CAPTION = "SDL MultiMedia Application";
+const TITLE = "Snowfall";
+const ICON = path.join(ASSETS, "icons", "snowintro-32.png");
+const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true,
+    hasTouch: true }; // a phone held upright: touch only, no fine pointer
 const CHROMIUM = "/usr/bin/chromium";
 const BAND_ROWS = 48; // rows per checksum of the frame checker
 const CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
     "--no-first-run", "--disable-background-networking", "--disable-component-update",
     "--disable-sync"];
 const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css",
-    ".wasm": "application/wasm", ".data": "application/octet-stream" };
+    ".wasm": "application/wasm", ".data": "application/octet-stream", ".png": "image/png" };
 
 function rgb565(r, g, b) {
     return (r >> 3) << 11 | (g >> 2) << 5 | b >> 3;
@@ -65,8 +70,8 @@ function serve(root, routes = {}) {
 }
 
 // Chromium with its own HOME and, per mode, profile under WEB_DIR; console errors and uncaught
-// exceptions are collected in page.errors.
-async function openBrowser(webDir, mode) {
+// exceptions are collected in page.errors. device: Playwright's options for an emulated one.
+async function openBrowser(webDir, mode, device = {}) {
     const { chromium } = require(path.join(webDir, "node", "node_modules", "playwright-core"));
     const home = path.join(webDir, "chromium-home");
     fs.mkdirSync(home, { recursive: true });
@@ -77,6 +82,7 @@ async function openBrowser(webDir, mode) {
         args: CHROMIUM_FLAGS,
         env: { ...process.env, HOME: home },
         viewport: { width: W, height: H },
+        ...device,
     });
     const page = watch(context.pages()[0] || await context.newPage());
     return { context, page };
@@ -179,10 +185,12 @@ function textShift(a, b, rows) {
     return { d: 0, pixels: text.length };
 }
 
-async function startPage(webDir, mode) {
+// The release page, up to its start overlay. It counts its frames (canvas puts) in
+// window.canvasPuts and keeps hold of its audio contexts, to ask them their state; init runs
+// in it first.
+async function loadPage(webDir, mode, { device, init = () => {} } = {}) {
     const server = await serve(path.join(webDir, "page"));
-    const { context, page } = await openBrowser(webDir, mode);
-    // Keeps hold of the page's audio contexts, to ask them their state.
+    const { context, page } = await openBrowser(webDir, mode, device);
     await page.addInitScript(() => {
         const Base = window.AudioContext;
         window.audioContexts = [];
@@ -192,15 +200,62 @@ async function startPage(webDir, mode) {
                 window.audioContexts.push(this);
             }
         };
+        const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
+        window.canvasPuts = 0;
+        proto.putImageData = function (...args) {
+            window.canvasPuts++;
+            return put.apply(this, args);
+        };
     });
+    await page.addInitScript(init);
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
     await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
-    await page.click("#start");
     return { server, context, page };
 }
 
+// Waits for the intro to draw n more frames, by when it has taken every event sent before,
+// as it polls them all before each frame; or for the end screen. Whether it ended.
+async function waitForFrames(page, n) {
+    const ms = 20000;
+    const state = () => page.evaluate(() => ({ frames: window.canvasPuts,
+        ended: !document.getElementById("end").hidden }));
+    const from = (await state()).frames, deadline = Date.now() + ms;
+    for (;;) {
+        const { frames, ended } = await state();
+        if (ended || frames >= from + n)
+            return ended;
+        if (Date.now() > deadline)
+            fail(`the intro drew ${frames - from} of ${n} frames in ${ms} ms`);
+        await page.waitForTimeout(50);
+    }
+}
+
+// The page's name and face: its title, description, theme colour and, from its relative
+// address, the intro's icon.
+async function checkFace(page) {
+    const face = await page.evaluate(async () => {
+        const meta = (name) => (document.querySelector(`meta[name="${name}"]`) || {}).content;
+        const icon = document.querySelector('link[rel="icon"]');
+        const answer = icon && await fetch(icon.href);
+        return { title: document.title, description: meta("description"),
+                 theme: meta("theme-color"), icon: icon && icon.getAttribute("href"),
+                 bytes: answer && answer.ok ? btoa(String.fromCharCode(
+                     ...new Uint8Array(await answer.arrayBuffer()))) : "" };
+    });
+    check(face.title === TITLE && /\w+ \w+ \w+/.test(face.description || "") &&
+          face.theme === "#000000", `the title "${face.title}", the description ` +
+          `"${face.description}" and the theme colour ${face.theme}`);
+    check(Buffer.from(face.bytes, "base64").equals(fs.readFileSync(ICON)) &&
+          !/^(\/|\w+:)/.test(face.icon), `the icon "${face.icon}" is the intro's own`);
+}
+
 async function pageTest(webDir) {
-    const { server, context, page } = await startPage(webDir, "page");
+    const { server, context, page } = await loadPage(webDir, "page");
+    await checkFace(page);
+    const words = oneLine(await page.innerText("#start"));
+    check(words === "Click to start With sound, in full screen. Press any key to end the intro.",
+          `the start screen on a desktop: "${words}"`);
+    await page.click("#start");
     await page.waitForTimeout(2500);
     const a = await canvas565(page);
     await page.waitForTimeout(700);
@@ -235,12 +290,44 @@ async function pageTest(webDir) {
 
     const states = await page.evaluate(() => window.audioContexts.map((c) => c.state));
     check(states.length > 0 && states.every((s) => s === "running"), `audio context ${states}`);
-    check(await page.title() === CAPTION, `the caption "${CAPTION}" as the page title`);
+    check(await page.title() === TITLE, `the page keeps its title "${TITLE}" while the intro runs`);
 
+    await page.mouse.click(W / 2, H / 2);
+    check(!await waitForFrames(page, 30), "a click on the running picture does not end it");
     await page.keyboard.press("Space");
     await page.waitForSelector("#end", { state: "visible", timeout: 10000 });
     const said = await page.innerText("#end");
     check(said.includes("A key was pressed."), `a key press ends the intro: "${oneLine(said)}"`);
+    check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
+    await context.close();
+    server.close();
+}
+
+// A phone held upright: the start screen's words, a tap that starts the intro in full screen
+// asking for landscape (refused here, as many browsers do), and a tap that ends it.
+async function phoneTest(webDir) {
+    const { server, context, page } = await loadPage(webDir, "phone", { device: PHONE,
+        init: () => {
+            window.locks = [];
+            screen.orientation.lock = (to) => {
+                window.locks.push(to);
+                return Promise.reject(new DOMException("not here", "NotSupportedError"));
+            };
+        } });
+    const words = oneLine(await page.innerText("#start"));
+    check(words === "Tap to start With sound, in full screen. Tap the screen to end the intro. " +
+          "Turn the screen sideways for a larger picture.", `the start screen on a phone: "${words}"`);
+    await page.tap("#start");
+    const ended = await waitForFrames(page, 30);
+    const locks = await page.evaluate(() => window.locks);
+    check(!ended && locks.join() === "landscape",
+          `a tap starts the intro, which asks for ${locks} and runs on when refused`);
+    await page.touchscreen.tap(PHONE.viewport.width / 2, PHONE.viewport.height / 2);
+    await page.waitForSelector("#end", { state: "visible", timeout: 10000 })
+        .catch(() => fail("a tap on the running intro does not end it"));
+    const said = oneLine(await page.innerText("#end"));
+    check(said === "The intro has ended The screen was tapped. Watch again",
+          `a tap on the running intro ends it: "${said}"`);
     check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
     await context.close();
     server.close();
@@ -395,15 +482,8 @@ async function faultsTest(webDir) {
 
 // Frames are the canvas puts; main-thread time is Chromium's own busy time.
 async function figures(webDir) {
-    const { server, context, page } = await startPage(webDir, "figures");
-    await page.evaluate(() => {
-        const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
-        window.canvasPuts = 0;
-        proto.putImageData = function (...args) {
-            window.canvasPuts++;
-            return put.apply(this, args);
-        };
-    });
+    const { server, context, page } = await loadPage(webDir, "figures");
+    await page.click("#start");
     const cdp = await context.newCDPSession(page);
     await cdp.send("Performance.enable");
     const busy = async () => (await cdp.send("Performance.getMetrics")).metrics
@@ -422,13 +502,15 @@ async function figures(webDir) {
 async function main() {
     const [mode, webDir, extra] = process.argv.slice(2);
     if (!webDir || !fs.existsSync(webDir))
-        fail("usage: node chromium.js fidelity|page|faults|figures WEB_DIR [NATIVE_FRAMES]");
+        fail("usage: node chromium.js fidelity|page|phone|faults|figures WEB_DIR [NATIVE_FRAMES]");
     if (!fs.existsSync(CHROMIUM))
         fail(`${CHROMIUM} is missing (Debian package chromium)`);
     if (mode === "fidelity")
         await fidelity(webDir, extra);
     else if (mode === "page")
         await pageTest(webDir);
+    else if (mode === "phone")
+        await phoneTest(webDir);
     else if (mode === "faults")
         await faultsTest(webDir);
     else if (mode === "figures")
