@@ -1,8 +1,8 @@
 // chromium.js: drives the browser build in Debian's headless Chromium, the pages served from
 // 127.0.0.1. WEB_DIR is the fixture's folder (tests/web/build.sh): page/, build/, node/.
 //   node chromium.js fidelity WEB_DIR NATIVE_FRAMES   the frame checker, browser vs native
-//   node chromium.js page WEB_DIR                      the release page, its name and icon,
-//                                                      click to key press
+//   node chromium.js page WEB_DIR                      the release zip's page from a sub-folder,
+//                                                      its name and icon, click to key press
 //   node chromium.js phone WEB_DIR                     the release page on a phone, tap to tap
 //   node chromium.js faults WEB_DIR                    the release page when something fails
 //   node chromium.js figures WEB_DIR                   frames per second and main-thread time
@@ -44,29 +44,33 @@ function check(ok, message) {
     console.log("ok: " + message);
 }
 
-// Serves the folder on a free port of 127.0.0.1. routes maps URL paths to page texts, or to
+// Serves the folder at URL path base (a folder, "/" by default; anything outside it is not
+// found) on a free port of 127.0.0.1. routes maps URL paths under base to page texts, or to
 // functions (res, body, type) that answer with the file's bytes in their own way.
-function serve(root, routes = {}) {
+function serve(root, routes = {}, base = "/") {
     const server = http.createServer((req, res) => {
         const url = decodeURIComponent(req.url.split("?")[0]);
-        if (typeof routes[url] === "string") {
+        const inside = "/" + url.slice(base.length);
+        if (typeof routes[inside] === "string") {
             res.writeHead(200, { "Content-Type": "text/html" });
-            return res.end(routes[url]);
+            return res.end(routes[inside]);
         }
-        const file = path.join(root, path.normalize(url === "/" ? "/index.html" : url));
+        const file = path.join(root, path.normalize(inside === "/" ? "/index.html" : inside));
         fs.readFile(file, (err, body) => {
-            if (err) {
+            if (err || !url.startsWith(base)) {
                 res.writeHead(404);
                 return res.end();
             }
             const type = TYPES[path.extname(file)] || "application/octet-stream";
-            if (routes[url])
-                return routes[url](res, body, type);
-            res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
-            res.end(body);
+            (routes[inside] || sendFile)(res, body, type);
         });
     });
     return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
+}
+
+function sendFile(res, body, type) {
+    res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
+    res.end(body);
 }
 
 // Chromium with its own HOME and, per mode, profile under WEB_DIR; console errors and uncaught
@@ -91,6 +95,9 @@ async function openBrowser(webDir, mode, device = {}) {
 function watch(page) {
     page.errors = [];
     page.lines = [];
+    page.answers = []; // "STATUS URL" of each HTTP response (not the blob: one of snowintro.js)
+    page.on("response", (r) => r.url().startsWith("http") &&
+            page.answers.push(`${r.status()} ${r.url()}`));
     page.on("console", (m) => {
         if (m.type() === "error")
             page.errors.push(m.text() + " " + m.location().url);
@@ -185,11 +192,12 @@ function textShift(a, b, rows) {
     return { d: 0, pixels: text.length };
 }
 
-// The release page, up to its start overlay. It counts its frames (canvas puts) in
-// window.canvasPuts and keeps hold of its audio contexts, to ask them their state; init runs
-// in it first.
-async function loadPage(webDir, mode, { device, init = () => {} } = {}) {
-    const server = await serve(path.join(webDir, "page"));
+// The page in folder root (the release page by default), served at URL path base, up to its
+// start overlay. It counts its frames (canvas puts) in window.canvasPuts and keeps hold of
+// its audio contexts, to ask them their state; init runs in it first.
+async function loadPage(webDir, mode, { root = path.join(webDir, "page"), base = "/", device,
+                                        init = () => {} } = {}) {
+    const server = await serve(root, {}, base);
     const { context, page } = await openBrowser(webDir, mode, device);
     await page.addInitScript(() => {
         const Base = window.AudioContext;
@@ -208,7 +216,7 @@ async function loadPage(webDir, mode, { device, init = () => {} } = {}) {
         };
     });
     await page.addInitScript(init);
-    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.goto(`http://127.0.0.1:${server.address().port}${base}`);
     await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
     return { server, context, page };
 }
@@ -228,6 +236,26 @@ async function waitForFrames(page, n) {
             fail(`the intro drew ${frames - from} of ${n} frames in ${ms} ms`);
         await page.waitForTimeout(50);
     }
+}
+
+// The release zip, unpacked into WEB_DIR/unzipped: it must hold the page's files, the same
+// bytes, at its top. The folder it was unpacked into.
+function unpackZip(webDir) {
+    const zips = fs.readdirSync(webDir).filter((f) => /^snowintro-.*-web\.zip$/.test(f));
+    if (zips.length !== 1)
+        fail(`not one web zip in ${webDir}: ${zips.join(" ")}`);
+    const zip = path.join(webDir, zips[0]), into = path.join(webDir, "unzipped");
+    const pageDir = path.join(webDir, "page");
+    fs.rmSync(into, { recursive: true, force: true });
+    const names = childProcess.execFileSync("unzip", ["-Z1", zip], { encoding: "utf8" })
+        .trim().split("\n").sort();
+    childProcess.execFileSync("unzip", ["-q", zip, "-d", into]);
+    const files = fs.readdirSync(pageDir).sort();
+    const same = names.join(" ") === files.join(" ") && files.every((f) =>
+        fs.readFileSync(path.join(into, f)).equals(fs.readFileSync(path.join(pageDir, f))));
+    check(same && names.includes("index.html"),
+          `${zips[0]} holds the page's files at its top, the same bytes: ${names.join(" ")}`);
+    return into;
 }
 
 // The page's name and face: its title, description, theme colour and, from its relative
@@ -250,7 +278,9 @@ async function checkFace(page) {
 }
 
 async function pageTest(webDir) {
-    const { server, context, page } = await loadPage(webDir, "page");
+    const base = "/games/snowfall/"; // as on a host that keeps many pages, one a folder
+    const { server, context, page } = await loadPage(webDir, "page",
+                                                     { root: unpackZip(webDir), base });
     await checkFace(page);
     const words = oneLine(await page.innerText("#start"));
     check(words === "Click to start With sound, in full screen. Press any key to end the intro.",
@@ -298,6 +328,9 @@ async function pageTest(webDir) {
     await page.waitForSelector("#end", { state: "visible", timeout: 10000 });
     const said = await page.innerText("#end");
     check(said.includes("A key was pressed."), `a key press ends the intro: "${oneLine(said)}"`);
+    const astray = page.answers.filter((a) => !a.startsWith(`200 ${new URL(base, page.url())}`));
+    check(astray.length === 0, `all ${page.answers.length} files from the page's folder ${base}` +
+          astray.map((a) => "; not " + a).join(""));
     check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
     await context.close();
     server.close();
