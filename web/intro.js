@@ -5,6 +5,7 @@
 // ends it, and then says how the intro ended.
 var FILES = ["snowintro.js", "snowintro.wasm", "snowintro.data"];
 var MB = 1e6;
+var STALL_S = 20; // seconds without data after which a download is given up as stalled
 // A phone or tablet: a touch screen and no mouse or other fine pointer. The page then says
 // "tap" where it would say "click" or "press a key".
 var TOUCH_SCREEN = navigator.maxTouchPoints > 0 && !matchMedia("(any-pointer: fine)").matches;
@@ -116,13 +117,37 @@ function showProgress() {
     setText("progress", text);
 }
 
+// Aborts its signal once STALL_S seconds pass without a call to rearm: a server or network
+// that stalls without closing the connection would otherwise leave the progress frozen.
+// Armed from the start; aborting a download that has already failed does nothing.
+function stallWatch() {
+    var controller = new AbortController(), timer = 0;
+    var watch = {
+        signal: controller.signal,
+        rearm: function () {
+            clearTimeout(timer);
+            timer = setTimeout(function () { controller.abort(); }, STALL_S * 1000);
+        },
+        stop: function () {
+            clearTimeout(timer);
+        },
+    };
+    watch.rearm();
+    return watch;
+}
+
 // One file as a Blob, its progress shown as its pieces arrive.
 async function download(name) {
+    var watch = stallWatch();
+    // A wait that failed because the watch gave up on it was a stall.
+    var broken = function (reason) {
+        return fileError(name, watch.signal.aborted ? `no data for ${STALL_S} s` : reason);
+    };
     var response;
     try {
-        response = await fetch(name);
+        response = await fetch(name, { signal: watch.signal });
     } catch (e) {
-        throw fileError(name, "network error");
+        throw broken("network error");
     }
     if (!response.ok)
         throw fileError(name, `HTTP ${response.status} ${response.statusText}`.trim());
@@ -133,10 +158,11 @@ async function download(name) {
     var reader = response.body.getReader(), pieces = [];
     for (;;) {
         var piece;
+        watch.rearm();
         try {
             piece = await reader.read();
         } catch (e) {
-            throw fileError(name, `the connection broke off after ${d.got} bytes`);
+            throw broken(`the connection broke off after ${d.got} bytes`);
         }
         if (piece.done)
             break;
@@ -144,6 +170,7 @@ async function download(name) {
         d.got += piece.value.length;
         showProgress();
     }
+    watch.stop();
     if (d.got < announced)
         throw fileError(name, `cut short, ${d.got} of ${announced} bytes`);
     return new Blob(pieces, { type: response.headers.get("Content-Type") || "" });
