@@ -22,12 +22,14 @@ cmake --install "$build" --prefix "$out" >/dev/null
 
 # The zip, with index.html at its top, as the commit made it wherever and whenever it is
 # built: the commit's time on every file (in UTC, as zip's times are local), files in name
-# order, modes that do not depend on the umask, and no owners or extra times (-X).
+# order, modes that do not depend on the umask, and no owners or extra times (-X). Made
+# from a copy, so that OUT_DIR's files keep the time they were made.
 zip=$(realpath -m "$(dirname "$out")/snowintro-$(project_version)-web.zip")
-epoch=$(git log -1 --format=%ct)
-chmod -R u+w,go-w,a+rX "$out"
-find "$out" -exec touch -h -d "@$epoch" {} +
-rm -f "$zip"
-(cd "$out" && find . -type f -printf '%P\n' | LC_ALL=C sort | TZ=UTC zip -qX "$zip" -@)
+stage=$build/zip
+rm -rf "$stage" "$zip"
+cp -r "$out" "$stage"
+chmod -R u+w,go-w,a+rX "$stage"
+find "$stage" -exec touch -h -d "@$(git log -1 --format=%ct)" {} +
+(cd "$stage" && find . -type f -printf '%P\n' | LC_ALL=C sort | TZ=UTC zip -qX "$zip" -@)
 echo "Built $out: $(cd "$out" && echo *)"
 echo "$zip ($(du -k "$zip" | cut -f1) KB)"
