@@ -329,9 +329,10 @@ async function pageTest(webDir) {
     await page.waitForSelector("#end", { state: "visible", timeout: 10000 });
     const said = await page.innerText("#end");
     check(said.includes("A key was pressed."), `a key press ends the intro: "${oneLine(said)}"`);
-    const astray = page.answers.filter((a) => !a.startsWith(`200 ${new URL(base, page.url())}`));
+    const folder = `200 ${new URL(base, page.url())}`;
+    const astray = page.answers.filter((answer) => !answer.startsWith(folder));
     check(astray.length === 0, `all ${page.answers.length} files from the page's folder ${base}` +
-          astray.map((a) => "; not " + a).join(""));
+          astray.map((answer) => "; not " + answer).join(""));
     check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
     await context.close();
     server.close();
@@ -350,7 +351,8 @@ async function phoneTest(webDir) {
         } });
     const words = oneLine(await page.innerText("#start"));
     check(words === "Tap to start With sound, in full screen. Tap the screen to end the intro. " +
-          "Turn the screen sideways for a larger picture.", `the start screen on a phone: "${words}"`);
+          "Turn the screen sideways for a larger picture.",
+          `the start screen on a phone: "${words}"`);
     await page.tap("#start");
     const ended = await waitForFrames(page, 30);
     const locks = await page.evaluate(() => window.locks);
