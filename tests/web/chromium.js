@@ -354,6 +354,8 @@ async function phoneTest(webDir) {
           "Turn the screen sideways for a larger picture.",
           `the start screen on a phone: "${words}"`);
     await page.tap("#start");
+    await page.waitForFunction(() => window.locks.length > 0, null, { timeout: 10000 })
+        .catch(() => fail("the intro's start asks for no orientation"));
     const ended = await waitForFrames(page, 30);
     const locks = await page.evaluate(() => window.locks);
     check(!ended && locks.join() === "landscape",
