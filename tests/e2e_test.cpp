@@ -53,8 +53,8 @@ template <class Pred> bool wait_until(int timeout_ms, Pred pred)
     return true;
 }
 
-/* In one piece: a screen read char by char takes most of an animation step under ASan, so
-   two reads would never see the same frame. */
+/* In one piece: a screen read char by char takes most of an animation step under ASan,
+   all the while holding the X server. */
 std::string slurp(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
@@ -184,18 +184,17 @@ struct Xvfb {
     }
     ~Xvfb() { XCloseDisplay(dpy); }
 
-    /* The screen, read twice alike so that no update in progress tears it. */
+    /* The screen, read with the server grabbed so that no client draws while the file is
+       read: an update in progress would tear it. (Waiting for two reads alike instead
+       failed on a loaded machine, where a read can outlast an animation step.) */
     std::optional<Frame> frame() const
     {
-        std::optional<Frame> prev, got;
-        wait_until(2000, [&] {
-            std::optional<Frame> f = read_xwd(slurp(dir / "Xvfb_screen0"));
-            if (f && prev && f->px == prev->px)
-                got = f;
-            prev = f;
-            return got.has_value();
-        });
-        return got;
+        XGrabServer(dpy);
+        XSync(dpy, False);
+        std::optional<Frame> f = read_xwd(slurp(dir / "Xvfb_screen0"));
+        XUngrabServer(dpy);
+        XSync(dpy, False);
+        return f;
     }
 
     /* The top-level window whose WM_NAME is name; 0 if none. */
