@@ -58,20 +58,23 @@ caption='SDL MultiMedia Application'
 cd "$cwd"
 SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" >"$fb/intro.log" 2>&1 &
 intro=$!
-# SECONDS count from its window's showing, which a loaded machine can delay by seconds.
-timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || true
+# SECONDS count from its window's showing, which a loaded machine can delay by many seconds.
+window=$(timeout 60 xdotool search --sync --onlyvisible --name "$caption" 2>/dev/null | head -n 1) || true
+[ -n "$window" ] || { echo "screenshot.sh: the intro's window did not show within 60 s: $(cat "$fb/intro.log")" >&2; exit 1; }
 sleep "$secs"
 if ! kill -0 "$intro" 2>/dev/null; then
     echo "screenshot.sh: the intro ended before the screenshot: $(cat "$fb/intro.log")" >&2
     exit 1
 fi
 convert "xwd:$fb/Xvfb_screen0" "png:$out"
-# The key goes to the focused window: make that the intro's, whatever a window manager did.
-xdotool search --name "$caption" windowfocus >/dev/null 2>&1 || true
+# The key goes to the focused window: make that the intro's, whatever a window manager did,
+# and wait until the server says it is, or on a busy machine the key can land before.
+timeout 30 xdotool windowfocus --sync "$window" >/dev/null 2>&1 ||
+    { echo "screenshot.sh: the intro's window did not take the focus within 30 s" >&2; exit 1; }
 xdotool key space
-for _ in $(seq 150); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 300); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$intro" 2>/dev/null; then
-    echo "screenshot.sh: the intro did not end on a key press" >&2
+    echo "screenshot.sh: the intro did not end within 30 s of a key press" >&2
     exit 1
 fi
 wait "$intro" # its status is the script's
