@@ -33,6 +33,10 @@ frames_test() {
     "$top/capture/capture.sh" "$build" rgb565 $frames >"$tmp/capture.raw"
     (cd "$top/assets" && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$checker" --video $frames >"$tmp/checker.raw")
     compare_films "$tmp/checker.raw" "$tmp/capture.raw" $frames
+    local skip
+    for skip in -1 x 2x; do
+        ! "$top/capture/capture.sh" "$build" rgb565 1 $skip >/dev/null 2>&1 || fail "the capture took $skip frames to skip"
+    done
     echo "PASS: $frames frames of the capture equal the frame checker's"
 }
 
