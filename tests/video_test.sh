@@ -50,7 +50,12 @@ frames_test() {
 # key=value lines of ffprobe's for one stream of a file, on one line.
 probe() { ffprobe -v error -select_streams "$2" -show_entries "$3" -of default=nw=1 "$1" | tr '\n' ' '; }
 # When the sound first rises above -60 dB, in seconds; its mean volume, in dB.
-onset() { ffmpeg -nostdin -i "$@" -af silencedetect=n=-60dB:d=0.001 -f null - 2>&1 | awk '/silence_start: 0$/ { s = 1 } s && /silence_end/ { print $5; exit } END { if (!s) print 0 }'; }
+onset() {
+    ffmpeg -nostdin -nostats -i "$@" -af silencedetect=n=-60dB:d=0.001 -f null - 2>&1 |
+        awk '/silence_start: 0$/ { s = 1 } s && sub(/.*silence_end: /, "") { print $1 + 0; exit } END { if (!s) print 0 }'
+}
+# Whether two times in seconds are within a frame of each other.
+within_a_frame() { awk -v a="$1" -v b="$2" -v f=$FPS 'BEGIN { exit !((a - b) ^ 2 < 1 / f ^ 2) }'; }
 mean_volume() { ffmpeg -nostdin -i "$@" -af volumedetect -f null - 2>&1 | sed -n 's/.*mean_volume: \(.*\) dB/\1/p'; }
 
 file_test() {
@@ -73,8 +78,10 @@ file_test() {
     # The tune's first sound comes when it does in the tune itself, give or take a frame.
     local tune=$top/assets/velimora.mp3 heard expected
     heard=$(onset "$video") expected=$(onset "$tune" -t $seconds)
-    awk -v a="$heard" -v b="$expected" -v f=$FPS 'BEGIN { exit !((a - b) ^ 2 < 1 / f ^ 2) }' ||
-        fail "the sound starts at $heard s, the tune's at $expected s"
+    within_a_frame "$heard" "$expected" || fail "the sound starts at $heard s, the tune's at $expected s"
+    ffmpeg -v error -nostdin -i "$tune" -t $seconds -af adelay=700:all=1 "$tmp/late.wav"
+    heard=$(onset "$tmp/late.wav")
+    ! within_a_frame "$heard" "$expected" || fail "the tune delayed by 0.7 s starts at $heard s, as the tune itself"
     heard=$(mean_volume "$video") expected=$(mean_volume "$tune" -t $seconds)
     awk -v a="$heard" -v b="$expected" 'BEGIN { exit !((a - b) ^ 2 < 1 && b > -60) }' ||
         fail "the sound's mean volume is $heard dB, the tune's $expected dB"
