@@ -96,6 +96,13 @@ file_test() {
         NR == 1 || v < w { w = v; at = NR - 1 } END { print NR, at, w }' "$tmp/psnr")
     [ "$count" = $frames ] || fail "$count frames compared, not $frames"
     awk -v w="$worst" 'BEGIN { exit !(w >= 40) }' || fail "frame $at is at $worst dB PSNR against the capture, under 40"
+
+    # An encoder that fails once the capture has ended, leaving a file behind, fails the release.
+    mkdir "$tmp/failing"
+    printf '#!/bin/sh\nfor a; do out=$a; done\ncat >/dev/null\necho broken >"$out"\nexit 1\n' >"$tmp/failing/ffmpeg"
+    chmod +x "$tmp/failing/ffmpeg"
+    ! PATH="$tmp/failing:$PATH" "$top/scripts/release/video.sh" --seconds 1 --out "$tmp/c.mp4" >/dev/null 2>&1 &&
+        [ ! -e "$tmp/c.mp4" ] || fail "release/video.sh took a failed encoding for a video"
     echo "PASS: the short video is reproducible, H.264 and AAC as asked, within 40 dB of the capture, with its tune from the start"
 }
 
