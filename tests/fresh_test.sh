@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# fresh_test.sh run RELEASE | deb RELEASE PACKAGE: a newcomer on a brand-new Debian RELEASE
-# root (scripts/fresh_root.sh).
+# fresh_test.sh run RELEASE | deb RELEASE PACKAGE | suites: a newcomer on a brand-new Debian
+# RELEASE root (scripts/fresh_root.sh), and the mirrors such a root is given.
 #   run: ./run.sh as the very first command leaves a screenshot with the logo at (190, 50).
 #   deb: the package installs with apt, runs from / as a normal user under a window manager
 #        on a 1920x1080x24 screen with a crisp picture (only the logo's own colours where the
 #        scaled logo is; started without its launcher's setting, smoothed colours appear
 #        there), ends with 0 on a key press, its metainfo validates strictly, and a purge
 #        leaves none of its paths behind.
+#   suites: on a machine whose apt lists are gone, whose Debian mirror is a mirror list and
+#        whose other repositories use its codename too, the mirrors named are Debian's
+#        alone, as plain URIs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE"
-mode=${1:?$usage} release=${2:?$usage}
+usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE | suites"
+mode=${1:?$usage} release=${2:-}
+[ "$mode" = suites ] || : "${release:?$usage}"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -53,6 +57,42 @@ on_desktop() {
     done </out/paths >/out/left
 }
 
+# A local repository at $1 whose Release files name $2 as their origin, with suites $3...
+local_repository() {
+    local dir=$1 origin=$2 suite packages
+    shift 2
+    for suite in "$@"; do
+        packages=$dir/dists/$suite/main/binary-$(dpkg --print-architecture)/Packages
+        mkdir -p "${packages%/*}"
+        printf 'Package: example\nVersion: 1\nArchitecture: all\n\n' >"$packages"
+        printf 'Origin: %s\nSuite: %s\nDate: %s\nSHA256:\n %s %s %s\n' "$origin" "$suite" \
+            "$(date -uR)" "$(sha256sum <"$packages" | cut -d' ' -f1)" "$(stat -c %s "$packages")" \
+            "${packages#"$dir/dists/$suite/"}" >"$dir/dists/$suite/Release"
+    done
+}
+
+# Debian's mirror through a mirror list, and Docker's and PostgreSQL's repositories sorting
+# before it, none of them in the lists yet.
+suites_test() {
+    . "$top/scripts/setup.sh"
+    local c
+    c=$(host_codename)
+    local_repository "$out/debian" Debian "$c" "$c-updates"
+    local_repository "$out/a-docker" Docker "$c"
+    local_repository "$out/a-pgdg" PostgreSQL "$c-pgdg"
+    printf '# comment\nfile:%s\tpriority:1\n' "$out/debian" >"$out/mirrors.list"
+    printf 'deb [trusted=yes] %s main\n' "mirror+file:$out/mirrors.list $c" "mirror+file:$out/mirrors.list $c-updates" \
+        "file:$out/a-docker $c" "file:$out/a-pgdg $c-pgdg" >"$out/sources.list"
+    mkdir -p "$out/lists/partial" "$out/cache" "$out/parts"
+    printf '%s "%s";\n' Dir::Etc::SourceList "$out/sources.list" Dir::Etc::SourceParts "$out/parts" \
+        Dir::State::Lists "$out/lists" Dir::Cache "$out/cache" APT::Sandbox::User root >"$out/apt.conf"
+    local named
+    named=$(APT_CONFIG=$out/apt.conf SNOWINTRO_APT_UPDATED='' debian_suites sid)
+    [ "$named" = "file:$out/debian/ sid"$'\n'"file:$out/debian/ sid-updates" ] ||
+        fail "the mirrors named for Debian's suites: ${named:-none}"
+    echo "Debian's mirrors alone, as plain URIs, after downloading the lists"
+}
+
 case $mode in
 run)
     "$top/scripts/fresh_root.sh" --out "$out" "$release" './run.sh && cp build/screenshot.png /out/' ||
@@ -76,6 +116,9 @@ deb)
     [ ! -s "$out/left" ] || fail "the purge left $(tr '\n' ' ' <"$out/left")"
     echo "Debian $release: the package installed with apt, showed a crisp logo from / ($smoothed" \
         "smoothed pixels without its launcher), ended with 0 on a key, validated, and purged clean"
+    ;;
+suites)
+    suites_test
     ;;
 *)
     fail "$usage"
