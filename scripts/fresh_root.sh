@@ -2,7 +2,8 @@
 # fresh_root.sh [--out DIR] RELEASE COMMAND: runs COMMAND (a shell command line) as a
 # newcomer would, in a brand-new minimal Debian root of RELEASE (12, 13, bookworm or trixie)
 # holding a clone of this checkout's committed tree. The newcomer is a normal user with sudo,
-# a clean environment and the clone as current folder; --out DIR is made theirs, at /out.
+# a clean environment and the clone as current folder; --out DIR is theirs at /out for the
+# run, then handed back to its owner with all it holds.
 # The base root is made once with debootstrap and cached as a tarball under
 # ${XDG_CACHE_HOME:-~/.cache}/snowintro-fresh-root, with the packages the root downloads, so
 # a rerun costs only the unpacking and the command itself. Runs itself through sudo when
@@ -41,20 +42,25 @@ mirror=$(awk -v suite="$codename" '$2 == suite { print $1; exit }' <<<"$apt_sour
 [ -n "$mirror" ] || fail "the machine's apt configuration names no Debian mirror for $(host_codename)"
 
 # The base: the minimal variant, with git and sudo as a newcomer has them, and the CA
-# bundle any machine that clones over https has.
+# bundle any machine that clones over https has. Made by one run while any other waits,
+# and written under a name of its own, so that none ever takes a part-written one.
+exec 9>"$base.lock"
+flock 9
 if [ ! -s "$base" ]; then
     echo "fresh_root.sh: making the Debian $codename base once (a few minutes)"
-    staging=$(mktemp -d "$cache/staging.XXXXXX")
-    trap 'rm -rf --one-file-system "$staging"' EXIT
+    staging=$(mktemp -d "$cache/staging.XXXXXX") tarball=$(mktemp "$base.XXXXXX")
+    trap 'rm -rf --one-file-system "$staging" "$tarball"' EXIT
     debootstrap --variant=minbase --include=git,sudo,ca-certificates "$codename" "$staging" \
         "$mirror" >"$cache/debootstrap-$codename.log" 2>&1 ||
         fail "debootstrap of $codename from $mirror failed; see $cache/debootstrap-$codename.log"
     rm -f "$staging"/var/cache/apt/archives/*.deb
-    tar -C "$staging" --numeric-owner -cf "$base.tmp" .
-    mv "$base.tmp" "$base"
+    tar -C "$staging" --numeric-owner -cf "$tarball" .
+    chmod 644 "$tarball"
+    mv "$tarball" "$base"
     rm -rf --one-file-system "$staging"
     trap - EXIT
 fi
+exec 9>&-
 
 root=$(mktemp -d /var/tmp/fresh-root.XXXXXX)
 trap 'findmnt -rn -o TARGET | grep -q "^$root" || rm -rf --one-file-system "$root"' EXIT
