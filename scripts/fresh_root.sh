@@ -63,7 +63,13 @@ fi
 exec 9>&-
 
 root=$(mktemp -d /var/tmp/fresh-root.XXXXXX)
-trap 'findmnt -rn -o TARGET | grep -q "^$root" || rm -rf --one-file-system "$root"' EXIT
+# The output folder goes back to its owner, with all the newcomer left in it.
+out_owner=${out:+$(stat -c %u:%g "$out")}
+cleanup() {
+    [ -z "$out" ] || chown -R "$out_owner" "$out"
+    findmnt -rn -o TARGET | grep -q "^$root" || rm -rf --one-file-system "$root"
+}
+trap cleanup EXIT
 tar -C "$root" --numeric-owner -xf "$base"
 chmod 755 "$root" # mktemp made it private, but it is everyone's /
 
@@ -85,7 +91,7 @@ mkdir -p "$root/out"
 # The packages earlier runs downloaded, as hard links, so that runs side by side share them
 # without sharing apt's lock.
 cp -l "$debs"/*.deb "$root/var/cache/apt/archives/" 2>/dev/null || true
-[ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root
+[ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root, for the run
 
 # In a mount namespace of its own, so that nothing mounted here outlives the command: a
 # private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp and the
@@ -107,8 +113,27 @@ export root out command
 # private; the mounts there already are, in that root's own namespace.
 propagation=private
 mountpoint -q / || propagation=unchanged
+# In the background (keeping standard input), so that a signal to this script is handled at
+# once rather than after the command: it kills unshare, which ignores SIGTERM itself, and so
+# its child (--kill-child), the namespace's first process, and with that every process there.
+# The root goes only once that first process is gone or a zombie, which it is only when the
+# rest have gone.
+unshare --kill-child --mount --propagation $propagation --pid --fork --mount-proc="$root/proc" \
+    bash -c "$(declare -f enter); enter" <&0 &
+entered=$!
+stop() {
+    local first pid
+    first=$(cat "/proc/$entered/task/$entered/children" 2>/dev/null) || true
+    kill -KILL "$entered" 2>/dev/null || true
+    { wait "$entered"; } 2>/dev/null || true
+    for pid in $first; do
+        while [ -e "/proc/$pid" ] && ! grep -q '^State:.*zombie' "/proc/$pid/status" 2>/dev/null; do sleep 0.1; done
+    done
+    exit 143
+}
+trap stop TERM INT HUP
 status=0
-unshare --mount --propagation $propagation --pid --fork --mount-proc="$root/proc" \
-    bash -c "$(declare -f enter); enter" || status=$?
+wait "$entered" || status=$?
+trap - TERM INT HUP
 cp -ln "$root"/var/cache/apt/archives/*.deb "$debs/" 2>/dev/null || true
 exit $status

@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# fresh_test.sh run RELEASE | deb RELEASE PACKAGE | suites: a newcomer on a brand-new Debian
-# RELEASE root (scripts/fresh_root.sh), and the mirrors such a root is given.
+# fresh_test.sh run RELEASE | deb RELEASE PACKAGE | stop RELEASE | suites: a newcomer on a
+# brand-new Debian RELEASE root (scripts/fresh_root.sh), and the mirrors such a root is given.
 #   run: ./run.sh as the very first command leaves a screenshot with the logo at (190, 50).
 #   deb: the package installs with apt, runs from / as a normal user under a window manager
 #        on a 1920x1080x24 screen with a crisp picture (only the logo's own colours where the
 #        scaled logo is; started without its launcher's setting, smoothed colours appear
 #        there), ends with 0 on a key press, its metainfo validates strictly, and a purge
 #        leaves none of its paths behind.
+#   stop: ended by SIGTERM while its command runs (as timeout sends it, or sudo passes it on),
+#        fresh_root.sh ends every process of the command before it ends, and the --out folder
+#        and what the command wrote there are still the caller's.
 #   suites: on a machine whose apt lists are gone, whose Debian mirror is a mirror list and
 #        whose other repositories use its codename too, the mirrors named are Debian's
 #        alone, as plain URIs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE | suites"
+usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE | stop RELEASE | suites"
 mode=${1:?$usage} release=${2:-}
 [ "$mode" = suites ] || : "${release:?$usage}"
 out=$(mktemp -d)
@@ -55,6 +58,28 @@ on_desktop() {
     while read -r path; do # the list starts with "/."
         [ ! -e "$path" ] || [ "$path" = /. ] || dpkg-query -S "$path" >/dev/null 2>&1 || echo "$path"
     done </out/paths >/out/left
+}
+
+stop_test() {
+    [ "$(id -u)" -ne 0 ] || chown 1001 "$out" # not the newcomer's, as a CI runner's is not
+    local owner marker=snowintro-stop-test-$$ pid i left
+    owner=$(stat -c %u "$out")
+    "$top/scripts/fresh_root.sh" --out "$out" "$release" "touch /out/started && exec -a $marker sleep 600" &
+    pid=$!
+    for ((i = 0; i < 1200; i++)); do
+        [ ! -e "$out/started" ] && kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    [ -e "$out/started" ] || fail "the command did not start in the root"
+    kill -TERM $pid
+    wait $pid || true
+    if left=$(pgrep -f -- "$marker"); then
+        kill $left
+        fail "the command outlived fresh_root.sh, ended by SIGTERM"
+    fi
+    [ "$(stat -c %u "$out" "$out/started" | sort -u)" = "$owner" ] ||
+        fail "the --out folder or what the command wrote there is no longer its owner's"
+    echo "Debian $release: ended by SIGTERM, fresh_root.sh ended its command and handed the folder back"
 }
 
 # A local repository at $1 whose Release files name $2 as their origin, with suites $3...
@@ -116,6 +141,9 @@ deb)
     [ ! -s "$out/left" ] || fail "the purge left $(tr '\n' ' ' <"$out/left")"
     echo "Debian $release: the package installed with apt, showed a crisp logo from / ($smoothed" \
         "smoothed pixels without its launcher), ended with 0 on a key, validated, and purged clean"
+    ;;
+stop)
+    stop_test
     ;;
 suites)
     suites_test
