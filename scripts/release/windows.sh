@@ -64,19 +64,35 @@ setup_apt_sources() {
 # Debian's changes to the upstream source, as opposed to the upstream tarball and the .dsc.
 is_debian_changes() { [[ $1 == *.debian.tar.* || $1 == *.diff.gz ]]; }
 
+# Removes those of the files in $downloads, given as "SHA256  NAME" lines, whose contents
+# are not what the archive lists: an interrupted download leaves them cut short.
+drop_damaged() {
+    local sum name
+    while read -r sum name; do
+        [ ! -e "$downloads/$name" ] || [ "$(sha256sum <"$downloads/$name" | cut -d' ' -f1)" = "$sum" ] ||
+            rm -f "$downloads/$name"
+    done <<<"$1"
+}
+
 # Takes each package from the first release that offers a version of it whose files download
 # into $downloads, Debian's changes aside: a package whose changes alone are missing is built
-# from its upstream tarball. Sets the version and the names of its files.
+# from its upstream tarball. Every file is checked against the SHA-256 of apt's signed source
+# index, before the download (so that a damaged one is fetched again) and after it, which
+# also covers the .dsc's own checksums. Sets the version and the names of its files.
 declare -A VERSIONS FILES
 fetch_sources() {
-    local pkg codename files dsc log f
+    local pkg codename sums files dsc log f
     mkdir -p "$downloads"
     for pkg in "${PACKAGES[@]}"; do
         for codename in "${RELEASES[@]}"; do
             log=$logs/fetch-$pkg-$codename.log
-            files=$(apt_src "$codename" source --print-uris "$pkg" 2>"$log" | sed -n "s/^'[^']*' \([^ ]*\) .*/\1/p") || true
+            sums=$(apt_src "$codename" source --print-uris "$pkg" 2>"$log" |
+                sed -n "s/^'[^']*' \([^ ]*\) [0-9]* SHA256:\([0-9a-f]*\)$/\2  \1/p") || true
+            files=$(cut -d' ' -f3 <<<"$sums")
             dsc=$(grep -m1 '\.dsc$' <<<"$files") || continue
+            drop_damaged "$sums"
             (cd "$downloads" && apt_src "$codename" source --download-only "$pkg") >>"$log" 2>&1 || true
+            drop_damaged "$sums"
             for f in $files; do
                 [ -e "$downloads/$f" ] || is_debian_changes "$f" || continue 2
             done
@@ -136,10 +152,10 @@ configure_host() {
 strip_pe() { SOURCE_DATE_EPOCH=0 $HOST-strip --strip-unneeded "$@"; }
 
 # SDL 1.2: with Debian's dont_propagate_lpthread.diff, sdl.pc would leave out -lmingw32
-# -lSDLmain -mwindows, so the program would have no WinMain.
+# -lSDLmain -mwindows, so the program would have no WinMain. The upstream tarball has not got it.
 build_sdl() {
     unpack libsdl1.2
-    patch -R -p1 -s <debian/patches/dont_propagate_lpthread.diff
+    upstream_only libsdl1.2 || patch -R -p1 -s <debian/patches/dont_propagate_lpthread.diff
     step sdl-configure configure_host --disable-static CC="$HOST-gcc-win32 -static-libgcc"
     step sdl-build make -j"$(nproc)" install
     strip_pe "$deps/bin/SDL.dll"
