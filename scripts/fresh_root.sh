@@ -1,39 +1,72 @@
 #!/usr/bin/env bash
-# fresh_root.sh [--out DIR] RELEASE COMMAND: runs COMMAND (a shell command line) as a
-# newcomer would, in a brand-new minimal Debian root of RELEASE (12, 13, bookworm or trixie)
-# holding a clone of this checkout's committed tree. The newcomer is a normal user with sudo,
-# a clean environment and the clone as current folder; --out DIR is theirs at /out for the
-# run, then handed back to its owner with all it holds.
+# fresh_root.sh [--out DIR] [--arch ARCH] [--display] RELEASE COMMAND: runs COMMAND (a shell
+# command line) as a newcomer would, in a brand-new minimal Debian root of RELEASE (11, 12,
+# 13, or their codenames) holding a clone of this checkout's committed tree. The newcomer is
+# a normal user with sudo, a clean environment and the clone as current folder; --out DIR is
+# theirs at /out for the run, then handed back to its owner with all it holds. --arch ARCH
+# makes the root of another Debian architecture (arm64, armhf), whose programs run under
+# qemu-user through binfmt_misc. --display lets programs in the root draw on the caller's X
+# display ($DISPLAY, a local one). Under qemu-user no program gains root from its set-uid
+# bit, so sudo cannot work there: in a root of another architecture COMMAND runs as root,
+# and runs programs as the newcomer with runuser.
 # The base root is made once with debootstrap and cached as a tarball under
 # ${XDG_CACHE_HOME:-~/.cache}/snowintro-fresh-root, with the packages the root downloads, so
 # a rerun costs only the unpacking and the command itself. Runs itself through sudo when
 # not root.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: fresh_root.sh [--out DIR] RELEASE COMMAND"
+usage="usage: fresh_root.sh [--out DIR] [--arch ARCH] [--display] RELEASE COMMAND"
 fail() { echo "fresh_root.sh: $*" >&2; exit 1; }
 
-out=""
-if [ "${1:-}" = --out ]; then
-    out=$(realpath "${2:?$usage}")
+out="" arch="" display=""
+while [ $# -gt 2 ]; do
+    case $1 in
+    --out) out=$(realpath "${2:?$usage}") ;;
+    --arch) arch=${2:?$usage} ;;
+    --display) display=${DISPLAY:?fresh_root.sh: --display needs DISPLAY set}; shift; continue ;;
+    *) fail "$usage" ;;
+    esac
     shift 2
-fi
+done
 [ $# -eq 2 ] || fail "$usage"
 case $1 in
+11 | bullseye) codename=bullseye ;;
 12 | bookworm) codename=bookworm ;;
 13 | trixie) codename=trixie ;;
-*) fail "unknown release '$1' (12, 13, bookworm or trixie)" ;;
+*) fail "unknown release '$1' (11, 12, 13, bullseye, bookworm or trixie)" ;;
 esac
 command=$2
-# Making the root and entering it takes root.
-[ "$(id -u)" -eq 0 ] || exec sudo "$0" ${out:+--out "$out"} "$@"
+# Making the root and entering it takes root; sudo keeps DISPLAY.
+[ "$(id -u)" -eq 0 ] || exec sudo ${display:+DISPLAY="$display"} "$0" ${out:+--out "$out"} \
+    ${arch:+--arch "$arch"} ${display:+--display} "$@"
 . "$top/scripts/setup.sh"
 ensure_packages debootstrap git
 git -C "$top" rev-parse --verify -q HEAD >/dev/null || fail "$top is no git checkout with a commit"
+[ -n "$arch" ] || arch=$(dpkg --print-architecture)
+
+# A root of another architecture runs its programs through qemu-user: binfmt_misc hands them
+# to the emulator, which the kernel opens when the format is registered (flag F), so the
+# root needs no copy of it.
+run_foreign() {
+    local qemu
+    case $arch in
+    arm64) qemu=aarch64 ;;
+    armhf) qemu=arm ;;
+    *) fail "no emulator known for architecture '$arch' (arm64 or armhf)" ;;
+    esac
+    ensure_packages qemu-user-static binfmt-support
+    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
+        fail "binfmt_misc cannot be mounted, so $arch programs cannot run here"
+    update-binfmts --enable "qemu-$qemu" >/dev/null 2>&1 || true
+    grep -q '^flags:.*F' "/proc/sys/fs/binfmt_misc/qemu-$qemu" 2>/dev/null ||
+        fail "qemu-$qemu is not registered with binfmt_misc (update-binfmts --enable qemu-$qemu)"
+}
+foreign=""
+[ "$arch" = "$(dpkg --print-architecture)" ] || { run_foreign; foreign=1; }
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/snowintro-fresh-root
-base=$cache/debian-$codename-minbase.tar
-debs=$cache/debs-$codename
+base=$cache/debian-$codename-$arch-minbase.tar
+debs=$cache/debs-$codename-$arch
 mkdir -p "$debs"
 
 # The machine's own Debian mirrors, with RELEASE's suites.
@@ -47,12 +80,12 @@ mirror=$(awk -v suite="$codename" '$2 == suite { print $1; exit }' <<<"$apt_sour
 exec 9>"$base.lock"
 flock 9
 if [ ! -s "$base" ]; then
-    echo "fresh_root.sh: making the Debian $codename base once (a few minutes)"
+    echo "fresh_root.sh: making the Debian $codename $arch base once (a few minutes)"
     staging=$(mktemp -d "$cache/staging.XXXXXX") tarball=$(mktemp "$base.XXXXXX")
     trap 'rm -rf --one-file-system "$staging" "$tarball"' EXIT
-    debootstrap --variant=minbase --include=git,sudo,ca-certificates "$codename" "$staging" \
-        "$mirror" >"$cache/debootstrap-$codename.log" 2>&1 ||
-        fail "debootstrap of $codename from $mirror failed; see $cache/debootstrap-$codename.log"
+    log=$cache/debootstrap-$codename-$arch.log
+    debootstrap --arch="$arch" --variant=minbase --include=git,sudo,ca-certificates "$codename" "$staging" \
+        "$mirror" >"$log" 2>&1 || fail "debootstrap of $codename ($arch) from $mirror failed; see $log"
     rm -f "$staging"/var/cache/apt/archives/*.deb
     tar -C "$staging" --numeric-owner -cf "$tarball" .
     chmod 644 "$tarball"
@@ -94,8 +127,8 @@ cp -l "$debs"/*.deb "$root/var/cache/apt/archives/" 2>/dev/null || true
 [ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root, for the run
 
 # In a mount namespace of its own, so that nothing mounted here outlives the command: a
-# private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp and the
-# output folder.
+# private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp, the
+# output folder, and the X display's socket folder.
 enter() {
     local r=$root
     mount --rbind /dev "$r/dev"
@@ -103,12 +136,18 @@ enter() {
     mount -t tmpfs tmpfs "$r/tmp"
     if [ -n "$out" ]; then mount --bind "$out" "$r/out"; fi
     chroot "$r" chmod 1777 /tmp
-    exec chroot "$r" runuser -u newcomer -- env -i HOME=/home/newcomer USER=newcomer \
-        LOGNAME=newcomer SHELL=/bin/bash LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-        PATH=/usr/local/bin:/usr/bin:/bin:/usr/games \
-        bash -c "cd ~/snowintro && $command"
+    if [ -n "$display" ]; then
+        mkdir "$r/tmp/.X11-unix"
+        mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"
+    fi
+    local user=newcomer home=/home/newcomer
+    [ -z "$foreign" ] || user=root home=/root
+    exec chroot "$r" runuser -u $user -- env -i HOME=$home USER=$user \
+        LOGNAME=$user SHELL=/bin/bash LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+        PATH=/usr/local/bin:/usr/bin:/bin:/usr/games ${display:+DISPLAY="$display"} \
+        bash -c "cd /home/newcomer/snowintro && $command"
 }
-export root out command
+export root out command display foreign
 # In a chroot (a fresh root running this project's own tests), / is no mount point to make
 # private; the mounts there already are, in that root's own namespace.
 propagation=private
