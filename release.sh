@@ -31,8 +31,10 @@ for target in "${targets[@]}"; do
 done
 
 # The checksums of everything in dist/, for anyone who rebuilds to compare with
-# (sha256sum -c SHA256SUMS in dist/); printed for what this run made.
+# (sha256sum -c SHA256SUMS in dist/); printed for what this run made: files written since it
+# started, by their status change, as an install that keeps the source's time still makes
+# that new.
 (cd dist && find . -type f ! -name SHA256SUMS -printf '%P\n' | LC_ALL=C sort | xargs -r -d '\n' sha256sum >SHA256SUMS)
 echo "== SHA-256 (all of dist/ in dist/SHA256SUMS)"
-(cd dist && find . -type f ! -name SHA256SUMS -newer "$started" -printf '%P\n' | LC_ALL=C sort |
+(cd dist && find . -type f ! -name SHA256SUMS -cnewer "$started" -printf '%P\n' | LC_ALL=C sort |
     xargs -r -d '\n' sha256sum)

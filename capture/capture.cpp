@@ -14,6 +14,7 @@
 // On quitting it reports on standard error where the time went.
 #include "SDL.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <math.h>
 #include <pthread.h>
@@ -24,6 +25,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <vector>
 
 namespace {
@@ -44,7 +46,7 @@ struct Capture {
     Format format = RGB565;
     long skip = 0, end = 0; // the frames [skip, end) are written
     long next = 0;          // the next frame due
-    Uint32 now_ms = 0;      // the virtual clock
+    std::atomic<Uint32> now_ms{0}; // the virtual clock; SDL_mixer's thread reads it too
     bool quitting = false;
     std::vector<Uint8> out;   // one output frame
     std::vector<Uint16> last; // the screen that out was made from
@@ -88,16 +90,29 @@ void build_luts()
     }
 }
 
+// A count of frames from the environment: digits only, at least min, and small enough that
+// the last frame's time in milliseconds still fits the clock.
+long frame_count(const char* text, long min, const char* complaint)
+{
+    const long MAX = 1000000000L / FPS;
+    char* end;
+    errno = 0;
+    long n = text && *text >= '0' && *text <= '9' ? strtol(text, &end, 10) : -1;
+    if (n < min || n > MAX || errno || *end)
+        die(complaint);
+    return n;
+}
+
 void configure()
 {
     const char* out = getenv("SNOWCAPTURE_OUT");
-    const char* frames = getenv("SNOWCAPTURE_FRAMES");
     const char* skip = getenv("SNOWCAPTURE_SKIP");
     const char* format = getenv("SNOWCAPTURE_FORMAT");
-    if (!out || !frames || atol(frames) <= 0)
-        die("SNOWCAPTURE_OUT and a positive SNOWCAPTURE_FRAMES must be set");
-    cap.skip = skip ? atol(skip) : 0;
-    cap.end = cap.skip + atol(frames);
+    if (!out)
+        die("SNOWCAPTURE_OUT must be set");
+    long frames = frame_count(getenv("SNOWCAPTURE_FRAMES"), 1, "SNOWCAPTURE_FRAMES must be a whole number above 0");
+    cap.skip = skip ? frame_count(skip, 0, "SNOWCAPTURE_SKIP must be a whole number, 0 or more") : 0;
+    cap.end = cap.skip + frames;
     if (!format || !strcmp(format, "rgb565"))
         cap.format = RGB565;
     else if (!strcmp(format, "yuv420p-3x"))
@@ -211,7 +226,7 @@ void finish()
     fprintf(stderr,
             "capture: %ld frames to %.3f s of virtual time in %.2f s: program %.2f s, "
             "scaling %.2f s (%ld frames converted), waiting for the reader %.2f s\n",
-            cap.end - cap.skip, cap.now_ms / 1000.0, total, total - cap.scaling - cap.writing,
+            cap.end - cap.skip, cap.now_ms.load() / 1000.0, total, total - cap.scaling - cap.writing,
             cap.scaling, cap.converted, cap.writing);
 }
 

@@ -3,11 +3,12 @@
 # command line) as a newcomer would, in a brand-new minimal Debian root of RELEASE (11, 12,
 # 13, or their codenames) holding a clone of this checkout's committed tree. The newcomer is
 # a normal user with sudo, a clean environment and the clone as current folder; --out DIR is
-# made theirs, at /out. --arch ARCH makes the root of another Debian architecture (arm64,
-# armhf), whose programs run under qemu-user through binfmt_misc. --display lets programs
-# in the root draw on the caller's X display ($DISPLAY, a local one). Under qemu-user no
-# program gains root from its set-uid bit, so sudo cannot work there: in a root of another
-# architecture COMMAND runs as root, and runs programs as the newcomer with runuser.
+# theirs at /out for the run, then handed back to its owner with all it holds. --arch ARCH
+# makes the root of another Debian architecture (arm64, armhf), whose programs run under
+# qemu-user through binfmt_misc. --display lets programs in the root draw on the caller's X
+# display ($DISPLAY, a local one). Under qemu-user no program gains root from its set-uid
+# bit, so sudo cannot work there: in a root of another architecture COMMAND runs as root,
+# and runs programs as the newcomer with runuser.
 # The base root is made once with debootstrap and cached as a tarball under
 # ${XDG_CACHE_HOME:-~/.cache}/snowintro-fresh-root, with the packages the root downloads, so
 # a rerun costs only the unpacking and the command itself. Runs itself through sudo when
@@ -74,23 +75,34 @@ mirror=$(awk -v suite="$codename" '$2 == suite { print $1; exit }' <<<"$apt_sour
 [ -n "$mirror" ] || fail "the machine's apt configuration names no Debian mirror for $(host_codename)"
 
 # The base: the minimal variant, with git and sudo as a newcomer has them, and the CA
-# bundle any machine that clones over https has.
+# bundle any machine that clones over https has. Made by one run while any other waits,
+# and written under a name of its own, so that none ever takes a part-written one.
+exec 9>"$base.lock"
+flock 9
 if [ ! -s "$base" ]; then
     echo "fresh_root.sh: making the Debian $codename $arch base once (a few minutes)"
-    staging=$(mktemp -d "$cache/staging.XXXXXX")
-    trap 'rm -rf --one-file-system "$staging"' EXIT
+    staging=$(mktemp -d "$cache/staging.XXXXXX") tarball=$(mktemp "$base.XXXXXX")
+    trap 'rm -rf --one-file-system "$staging" "$tarball"' EXIT
     log=$cache/debootstrap-$codename-$arch.log
     debootstrap --arch="$arch" --variant=minbase --include=git,sudo,ca-certificates "$codename" "$staging" \
         "$mirror" >"$log" 2>&1 || fail "debootstrap of $codename ($arch) from $mirror failed; see $log"
     rm -f "$staging"/var/cache/apt/archives/*.deb
-    tar -C "$staging" --numeric-owner -cf "$base.tmp" .
-    mv "$base.tmp" "$base"
+    tar -C "$staging" --numeric-owner -cf "$tarball" .
+    chmod 644 "$tarball"
+    mv "$tarball" "$base"
     rm -rf --one-file-system "$staging"
     trap - EXIT
 fi
+exec 9>&-
 
 root=$(mktemp -d /var/tmp/fresh-root.XXXXXX)
-trap 'findmnt -rn -o TARGET | grep -q "^$root" || rm -rf --one-file-system "$root"' EXIT
+# The output folder goes back to its owner, with all the newcomer left in it.
+out_owner=${out:+$(stat -c %u:%g "$out")}
+cleanup() {
+    [ -z "$out" ] || chown -R "$out_owner" "$out"
+    findmnt -rn -o TARGET | grep -q "^$root" || rm -rf --one-file-system "$root"
+}
+trap cleanup EXIT
 tar -C "$root" --numeric-owner -xf "$base"
 chmod 755 "$root" # mktemp made it private, but it is everyone's /
 
@@ -112,7 +124,7 @@ mkdir -p "$root/out"
 # The packages earlier runs downloaded, as hard links, so that runs side by side share them
 # without sharing apt's lock.
 cp -l "$debs"/*.deb "$root/var/cache/apt/archives/" 2>/dev/null || true
-[ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root
+[ -z "$out" ] || chown 1000 "$out" # the newcomer's, the first user of the root, for the run
 
 # In a mount namespace of its own, so that nothing mounted here outlives the command: a
 # private /proc for its own process tree, the machine's /dev and /sys, a fresh /tmp, the
@@ -140,8 +152,27 @@ export root out command display foreign
 # private; the mounts there already are, in that root's own namespace.
 propagation=private
 mountpoint -q / || propagation=unchanged
+# In the background (keeping standard input), so that a signal to this script is handled at
+# once rather than after the command: it kills unshare, which ignores SIGTERM itself, and so
+# its child (--kill-child), the namespace's first process, and with that every process there.
+# The root goes only once that first process is gone or a zombie, which it is only when the
+# rest have gone.
+unshare --kill-child --mount --propagation $propagation --pid --fork --mount-proc="$root/proc" \
+    bash -c "$(declare -f enter); enter" <&0 &
+entered=$!
+stop() {
+    local first pid
+    first=$(cat "/proc/$entered/task/$entered/children" 2>/dev/null) || true
+    kill -KILL "$entered" 2>/dev/null || true
+    { wait "$entered"; } 2>/dev/null || true
+    for pid in $first; do
+        while [ -e "/proc/$pid" ] && ! grep -q '^State:.*zombie' "/proc/$pid/status" 2>/dev/null; do sleep 0.1; done
+    done
+    exit 143
+}
+trap stop TERM INT HUP
 status=0
-unshare --mount --propagation $propagation --pid --fork --mount-proc="$root/proc" \
-    bash -c "$(declare -f enter); enter" || status=$?
+wait "$entered" || status=$?
+trap - TERM INT HUP
 cp -ln "$root"/var/cache/apt/archives/*.deb "$debs/" 2>/dev/null || true
 exit $status

@@ -48,12 +48,15 @@ export DISPLAY=":$(head -n 1 "$fb/displayfd")"
 if [ -n "$wm" ]; then
     $wm >/dev/null 2>&1 &
     wm_pid=$!
-    # Until it has taken the root window's redirect, a window would map unmanaged.
-    for _ in $(seq 50); do
+    # Until it has taken the root window's redirect, a window would map unmanaged; a busy
+    # machine can take many seconds to start it.
+    for _ in $(seq 600); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        kill -0 "$wm_pid" 2>/dev/null || break
         sleep 0.1
     done
-    kill -0 "$wm_pid" 2>/dev/null || { echo "screenshot.sh: the window manager '$wm' did not start" >&2; exit 1; }
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
+        { echo "screenshot.sh: the window manager '$wm' did not start within 60 s" >&2; exit 1; }
 fi
 
 caption='SDL MultiMedia Application'
@@ -61,8 +64,22 @@ caption='SDL MultiMedia Application'
 cd "$cwd"
 SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} "$bin" >"$fb/intro.log" 2>&1 &
 intro=$!
-# SECONDS count from its window's showing, which a loaded machine can delay by seconds.
-timeout 30 xdotool search --sync --onlyvisible --name "$caption" >/dev/null 2>&1 || true
+# SECONDS count from its window's showing, which a loaded machine can delay by many seconds.
+window=""
+for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name "$caption" 2>/dev/null | head -n 1) || true
+    [ -z "$window" ] && kill -0 "$intro" 2>/dev/null || break
+    sleep 0.2
+done
+if [ -z "$window" ]; then
+    if kill -0 "$intro" 2>/dev/null; then
+        echo "screenshot.sh: the intro's window did not show within 60 s ($(xdotool search --name "$caption" |
+            wc -l) such windows, none visible)" >&2
+    else
+        echo "screenshot.sh: the intro ended before its window showed: $(cat "$fb/intro.log")" >&2
+    fi
+    exit 1
+fi
 sleep "$secs"
 if ! kill -0 "$intro" 2>/dev/null; then
     echo "screenshot.sh: the intro ended before the screenshot: $(cat "$fb/intro.log")" >&2
@@ -73,12 +90,14 @@ if [ -n "$later" ]; then
     sleep 1
     convert "xwd:$fb/Xvfb_screen0" "png:$later"
 fi
-# The key goes to the focused window: make that the intro's, whatever a window manager did.
-xdotool search --name "$caption" windowfocus >/dev/null 2>&1 || true
+# The key goes to the focused window: make that the intro's, whatever a window manager did,
+# and wait until the server says it is, or on a busy machine the key can land before.
+timeout 30 xdotool windowfocus --sync "$window" >/dev/null 2>&1 ||
+    { echo "screenshot.sh: the intro's window did not take the focus within 30 s" >&2; exit 1; }
 xdotool key space
-for _ in $(seq 150); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 300); do kill -0 "$intro" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$intro" 2>/dev/null; then
-    echo "screenshot.sh: the intro did not end on a key press" >&2
+    echo "screenshot.sh: the intro did not end within 30 s of a key press" >&2
     exit 1
 fi
 wait "$intro" # its status is the script's

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# fresh_test.sh run RELEASE | deb RELEASE PACKAGE: a newcomer on a brand-new Debian RELEASE
-# root (scripts/fresh_root.sh), of the package's architecture in deb mode (under qemu-user
-# when it is not this machine's).
+# fresh_test.sh run RELEASE | deb RELEASE PACKAGE | stop RELEASE | suites: a newcomer on a
+# brand-new Debian RELEASE root (scripts/fresh_root.sh), of the package's architecture in deb
+# mode (under qemu-user when it is not this machine's), and the mirrors such a root is given.
 #   run: ./run.sh as the very first command leaves a screenshot with the logo at (190, 50).
 #   deb: the package installs with apt, runs from / as a normal user, ends with 0 on a key
 #        press, its metainfo validates strictly, and a purge leaves none of its paths behind.
@@ -10,10 +10,17 @@
 #        scaled logo is; started without its launcher's setting, smoothed colours appear
 #        there). On Debian 12, whose classic SDL 1.2 does not scale, it runs on the intro's
 #        own 640x480 screen: the logo exact at (190, 50), and snow falling above it.
+#   stop: ended by SIGTERM while its command runs (as timeout sends it, or sudo passes it on),
+#        fresh_root.sh ends every process of the command before it ends, and the --out folder
+#        and what the command wrote there are still the caller's.
+#   suites: on a machine whose apt lists are gone, whose Debian mirror is a mirror list and
+#        whose other repositories use its codename too, the mirrors named are Debian's
+#        alone, as plain URIs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE"
-mode=${1:?$usage} release=${2:?$usage}
+usage="usage: fresh_test.sh run RELEASE | deb RELEASE PACKAGE | stop RELEASE | suites"
+mode=${1:?$usage} release=${2:-}
+[ "$mode" = suites ] || : "${release:?$usage}"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -82,6 +89,64 @@ on_desktop() {
     done </out/paths >/out/left
 }
 
+stop_test() {
+    [ "$(id -u)" -ne 0 ] || chown 1001 "$out" # not the newcomer's, as a CI runner's is not
+    local owner marker=snowintro-stop-test-$$ pid i left
+    owner=$(stat -c %u "$out")
+    "$top/scripts/fresh_root.sh" --out "$out" "$release" "touch /out/started && exec -a $marker sleep 600" &
+    pid=$!
+    for ((i = 0; i < 1200; i++)); do
+        [ ! -e "$out/started" ] && kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+    done
+    [ -e "$out/started" ] || fail "the command did not start in the root"
+    kill -TERM $pid
+    wait $pid || true
+    if left=$(pgrep -f -- "$marker"); then
+        kill $left
+        fail "the command outlived fresh_root.sh, ended by SIGTERM"
+    fi
+    [ "$(stat -c %u "$out" "$out/started" | sort -u)" = "$owner" ] ||
+        fail "the --out folder or what the command wrote there is no longer its owner's"
+    echo "Debian $release: ended by SIGTERM, fresh_root.sh ended its command and handed the folder back"
+}
+
+# A local repository at $1 whose Release files name $2 as their origin, with suites $3...
+local_repository() {
+    local dir=$1 origin=$2 suite packages
+    shift 2
+    for suite in "$@"; do
+        packages=$dir/dists/$suite/main/binary-$(dpkg --print-architecture)/Packages
+        mkdir -p "${packages%/*}"
+        printf 'Package: example\nVersion: 1\nArchitecture: all\n\n' >"$packages"
+        printf 'Origin: %s\nSuite: %s\nDate: %s\nSHA256:\n %s %s %s\n' "$origin" "$suite" \
+            "$(date -uR)" "$(sha256sum <"$packages" | cut -d' ' -f1)" "$(stat -c %s "$packages")" \
+            "${packages#"$dir/dists/$suite/"}" >"$dir/dists/$suite/Release"
+    done
+}
+
+# Debian's mirror through a mirror list, and Docker's and PostgreSQL's repositories sorting
+# before it, none of them in the lists yet.
+suites_test() {
+    . "$top/scripts/setup.sh"
+    local c
+    c=$(host_codename)
+    local_repository "$out/debian" Debian "$c" "$c-updates"
+    local_repository "$out/a-docker" Docker "$c"
+    local_repository "$out/a-pgdg" PostgreSQL "$c-pgdg"
+    printf '# comment\nfile:%s\tpriority:1\n' "$out/debian" >"$out/mirrors.list"
+    printf 'deb [trusted=yes] %s main\n' "mirror+file:$out/mirrors.list $c" "mirror+file:$out/mirrors.list $c-updates" \
+        "file:$out/a-docker $c" "file:$out/a-pgdg $c-pgdg" >"$out/sources.list"
+    mkdir -p "$out/lists/partial" "$out/cache" "$out/parts"
+    printf '%s "%s";\n' Dir::Etc::SourceList "$out/sources.list" Dir::Etc::SourceParts "$out/parts" \
+        Dir::State::Lists "$out/lists" Dir::Cache "$out/cache" APT::Sandbox::User root >"$out/apt.conf"
+    local named
+    named=$(APT_CONFIG=$out/apt.conf SNOWINTRO_APT_UPDATED='' debian_suites sid)
+    [ "$named" = "file:$out/debian/ sid"$'\n'"file:$out/debian/ sid-updates" ] ||
+        fail "the mirrors named for Debian's suites: ${named:-none}"
+    echo "Debian's mirrors alone, as plain URIs, after downloading the lists"
+}
+
 case $mode in
 run)
     "$top/scripts/fresh_root.sh" --out "$out" "$release" './run.sh && cp build/screenshot.png /out/' ||
@@ -126,6 +191,12 @@ deb)
     fi
     echo "Debian $release $arch: the package installed with apt, showed $seen from /, ended with 0" \
         "on a key, validated, and purged clean"
+    ;;
+stop)
+    stop_test
+    ;;
+suites)
+    suites_test
     ;;
 *)
     fail "$usage"

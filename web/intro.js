@@ -1,9 +1,14 @@
 // intro.js: the page's side of the intro. It downloads the intro's three files itself, to show
 // how far it has got and to name any file that cannot be had and why, and hands them to
-// Emscripten's runtime. It runs main on the first click, since browsers let sound start only
-// after one, and then says how the intro ended.
+// Emscripten's runtime. It runs main on the first click or tap, since browsers let sound
+// start only after one, hands a tap on the running page to the intro as the key press that
+// ends it, and then says how the intro ended.
 var FILES = ["snowintro.js", "snowintro.wasm", "snowintro.data"];
 var MB = 1e6;
+var STALL_S = 20; // seconds without data after which a download is given up as stalled
+// A phone or tablet: a touch screen and no mouse or other fine pointer. The page then says
+// "tap" where it would say "click" or "press a key".
+var TOUCH_SCREEN = navigator.maxTouchPoints > 0 && !matchMedia("(any-pointer: fine)").matches;
 var downloads = {}; // per file name: { got, size } in bytes; size 0 when not announced
 var packageData = null; // snowintro.data, for Emscripten's package loader
 // The first line printed once the intro runs: on a failed start, the intro's own reason,
@@ -11,6 +16,8 @@ var packageData = null; // snowintro.data, for Emscripten's package loader
 var firstLine = "";
 var phase = "loading"; // then "ready", "running" and "ended"
 var scriptUrl = ""; // snowintro.js as run, from its downloaded bytes
+var endedBy = ""; // the first input while the intro runs, which ends it: "key" or "tap"
+var touchHeld = false; // a touch that began while the intro ran is still down
 
 var Module = {
     canvas: document.getElementById("canvas"),
@@ -42,7 +49,8 @@ var Module = {
     },
     onExit: function (status) {
         if (status === 0)
-            end("The intro has ended", "A key was pressed.", "Watch again");
+            end("The intro has ended",
+                endedBy === "tap" ? "The screen was tapped." : "A key was pressed.", "Watch again");
         else
             end("The intro could not start", `${firstLine} (status ${status})`.trim(), "Try again");
     },
@@ -109,13 +117,37 @@ function showProgress() {
     setText("progress", text);
 }
 
+// Aborts its signal once STALL_S seconds pass without a call to rearm: a server or network
+// that stalls without closing the connection would otherwise leave the progress frozen.
+// Armed from the start; aborting a download that has already failed does nothing.
+function stallWatch() {
+    var controller = new AbortController(), timer = 0;
+    var watch = {
+        signal: controller.signal,
+        rearm: function () {
+            clearTimeout(timer);
+            timer = setTimeout(function () { controller.abort(); }, STALL_S * 1000);
+        },
+        stop: function () {
+            clearTimeout(timer);
+        },
+    };
+    watch.rearm();
+    return watch;
+}
+
 // One file as a Blob, its progress shown as its pieces arrive.
 async function download(name) {
+    var watch = stallWatch();
+    // A wait that failed because the watch gave up on it was a stall.
+    var broken = function (reason) {
+        return fileError(name, watch.signal.aborted ? `no data for ${STALL_S} s` : reason);
+    };
     var response;
     try {
-        response = await fetch(name);
+        response = await fetch(name, { signal: watch.signal });
     } catch (e) {
-        throw fileError(name, "network error");
+        throw broken("network error");
     }
     if (!response.ok)
         throw fileError(name, `HTTP ${response.status} ${response.statusText}`.trim());
@@ -126,10 +158,11 @@ async function download(name) {
     var reader = response.body.getReader(), pieces = [];
     for (;;) {
         var piece;
+        watch.rearm();
         try {
             piece = await reader.read();
         } catch (e) {
-            throw fileError(name, `the connection broke off after ${d.got} bytes`);
+            throw broken(`the connection broke off after ${d.got} bytes`);
         }
         if (piece.done)
             break;
@@ -137,6 +170,7 @@ async function download(name) {
         d.got += piece.value.length;
         showProgress();
     }
+    watch.stop();
     if (d.got < announced)
         throw fileError(name, `cut short, ${d.got} of ${announced} bytes`);
     return new Blob(pieces, { type: response.headers.get("Content-Type") || "" });
@@ -166,15 +200,62 @@ window.addEventListener("unhandledrejection", function (event) {
     fail(String(event.reason));
 });
 
+// Held upright, a phone shows the 4:3 picture in a third of its screen: the page asks to
+// turn it, which browsers allow only in full screen if at all, and carries on when refused.
+function lockLandscape() {
+    if (screen.orientation && screen.orientation.lock)
+        return screen.orientation.lock("landscape");
+}
+
 document.getElementById("start").addEventListener("click", function () {
     phase = "running";
     showOverlay(null);
     // Full screen as the intro asks for; a browser that refuses still shows the canvas.
     var page = document.documentElement;
-    if (page.requestFullscreen)
-        page.requestFullscreen().catch(function () {});
+    var fullscreen = page.requestFullscreen ? page.requestFullscreen() : Promise.resolve();
+    fullscreen.catch(function () {}).then(lockLandscape).catch(function () {});
     Module.callMain([]);
 });
+
+// The intro ends on a key press, and a phone has no keys: a touch on the running page
+// reaches it as the key press it stands for, key down as the finger lands and key up as it
+// lifts, through the listener SDL keeps on the document. Mouse clicks stay ignored, as the
+// intro intends. Cancelling the touch keeps the browser from making a click of it, which
+// could land on the end screen's button.
+function pressSpace(type) {
+    document.dispatchEvent(new KeyboardEvent(type, { key: " ", code: "Space", keyCode: 32 }));
+}
+document.addEventListener("touchstart", function (event) {
+    if (phase !== "running")
+        return;
+    event.preventDefault();
+    if (touchHeld)
+        return;
+    touchHeld = true;
+    endedBy = endedBy || "tap";
+    pressSpace("keydown");
+}, { passive: false });
+["touchend", "touchcancel"].forEach(function (type) {
+    document.addEventListener(type, function (event) {
+        if (!touchHeld)
+            return;
+        event.preventDefault();
+        if (event.touches.length > 0)
+            return;
+        touchHeld = false;
+        pressSpace("keyup");
+    }, { passive: false });
+});
+document.addEventListener("keydown", function (event) {
+    if (phase === "running" && event.isTrusted)
+        endedBy = endedBy || "key";
+}, true);
+
+if (TOUCH_SCREEN) {
+    document.documentElement.classList.add("touch");
+    setText("start-title", "Tap to start");
+    setText("start-end", "Tap the screen to end the intro.");
+}
 
 document.getElementById("again").addEventListener("click", function () {
     location.reload();

@@ -15,6 +15,8 @@
      SDL_LoadBMP_RW     16-bit RGB565 BMPs, the format of the intro's pictures
      SDL_Flip           converts the frame to RGBA and puts it on Module.canvas
      SDL_SetError, SDL_GetError   the reason for the last failure (Emscripten's drop it)
+     SDL_WM_SetCaption  nothing: the page keeps its own title, the name its bookmarks and
+                        shared links show (Emscripten's would put the window's caption there)
    Events, timing, sleeping, file streams and music stay with Emscripten's emulation. */
 #include "SDL.h"
 
@@ -147,6 +149,12 @@ void SDL_SetError(const char* fmt, ...)
 const char* SDL_GetError(void)
 {
     return error_text;
+}
+
+void SDL_WM_SetCaption(const char* title, const char* icon)
+{
+    (void)title;
+    (void)icon;
 }
 
 SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)

@@ -63,13 +63,16 @@ log=$(mktemp -d)
 trap 'rm -rf "$log" "$out.part"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 start=$EPOCHREALTIME
-# times, in the encoder's subshell, gives its processor time.
+# times, in the encoder's subshell, gives its processor time; the subshell ends with the
+# encoder's status, which can fail after the capture ended (the index's rewrite, a full disk).
 if ! capture/capture.sh "$build" yuv420p-3x "$frames" 2>"$log/capture" |
     {
+        status=0
         ffmpeg -v error -nostdin -y -f rawvideo -pixel_format yuv420p -video_size 1920x1440 \
             -framerate "$fps" -i - "${tune_limit[@]}" -i "$tune" -map 0:v -map 1:a \
-            "${picture[@]}" "${sound[@]}" "${container[@]}" -f mp4 "$out.part"
+            "${picture[@]}" "${sound[@]}" "${container[@]}" -f mp4 "$out.part" || status=$?
         times >"$log/encoder"
+        exit $status
     }; then
     cat "$log/capture" >&2
     echo "release/video.sh: making $out failed" >&2

@@ -64,19 +64,35 @@ setup_apt_sources() {
 # Debian's changes to the upstream source, as opposed to the upstream tarball and the .dsc.
 is_debian_changes() { [[ $1 == *.debian.tar.* || $1 == *.diff.gz ]]; }
 
+# Removes those of the files in $downloads, given as "SHA256  NAME" lines, whose contents
+# are not what the archive lists: an interrupted download leaves them cut short.
+drop_damaged() {
+    local sum name
+    while read -r sum name; do
+        [ ! -e "$downloads/$name" ] || [ "$(sha256sum <"$downloads/$name" | cut -d' ' -f1)" = "$sum" ] ||
+            rm -f "$downloads/$name"
+    done <<<"$1"
+}
+
 # Takes each package from the first release that offers a version of it whose files download
 # into $downloads, Debian's changes aside: a package whose changes alone are missing is built
-# from its upstream tarball. Sets the version and the names of its files.
+# from its upstream tarball. Every file is checked against the SHA-256 of apt's signed source
+# index, before the download (so that a damaged one is fetched again) and after it, which
+# also covers the .dsc's own checksums. Sets the version and the names of its files.
 declare -A VERSIONS FILES
 fetch_sources() {
-    local pkg codename files dsc log f
+    local pkg codename sums files dsc log f
     mkdir -p "$downloads"
     for pkg in "${PACKAGES[@]}"; do
         for codename in "${RELEASES[@]}"; do
             log=$logs/fetch-$pkg-$codename.log
-            files=$(apt_src "$codename" source --print-uris "$pkg" 2>"$log" | sed -n "s/^'[^']*' \([^ ]*\) .*/\1/p") || true
+            sums=$(apt_src "$codename" source --print-uris "$pkg" 2>"$log" |
+                sed -n "s/^'[^']*' \([^ ]*\) [0-9]* SHA256:\([0-9a-f]*\)$/\2  \1/p") || true
+            files=$(cut -d' ' -f3 <<<"$sums")
             dsc=$(grep -m1 '\.dsc$' <<<"$files") || continue
+            drop_damaged "$sums"
             (cd "$downloads" && apt_src "$codename" source --download-only "$pkg") >>"$log" 2>&1 || true
+            drop_damaged "$sums"
             for f in $files; do
                 [ -e "$downloads/$f" ] || is_debian_changes "$f" || continue 2
             done
@@ -107,12 +123,12 @@ upstream_only() {
     return 0
 }
 
-# Unpacks a source package into $work/src/PKG with Debian's changes applied, or just its
+# Unpacks a source package into $linked/src/PKG with Debian's changes applied, or just its
 # upstream tarball when they could not be had.
 unpack() {
-    local pkg=$1 dir=$work/src/$1
+    local pkg=$1 dir=$linked/src/$1
     rm -rf "$dir"
-    mkdir -p "$work/src"
+    mkdir -p "$linked/src"
     if upstream_only "$pkg"; then
         echo "  $pkg: Debian's changes to it did not download; building its upstream tarball alone"
         mkdir "$dir"
@@ -127,7 +143,7 @@ unpack() {
 # link time in the DLLs' headers and no build folder in them, so they rebuild to the same
 # bytes anywhere.
 configure_host() {
-    ./configure --host=$HOST --prefix="$deps" CC="$HOST-gcc-win32" CFLAGS="-O2 -ffile-prefix-map=$work/=" \
+    ./configure --host=$HOST --prefix="$deps" CC="$HOST-gcc-win32" CFLAGS="-O2 -ffile-prefix-map=$linked/=" \
         LDFLAGS="-Wl,--no-insert-timestamp" "$@"
 }
 
@@ -136,10 +152,10 @@ configure_host() {
 strip_pe() { SOURCE_DATE_EPOCH=0 $HOST-strip --strip-unneeded "$@"; }
 
 # SDL 1.2: with Debian's dont_propagate_lpthread.diff, sdl.pc would leave out -lmingw32
-# -lSDLmain -mwindows, so the program would have no WinMain.
+# -lSDLmain -mwindows, so the program would have no WinMain. The upstream tarball has not got it.
 build_sdl() {
     unpack libsdl1.2
-    patch -R -p1 -s <debian/patches/dont_propagate_lpthread.diff
+    upstream_only libsdl1.2 || patch -R -p1 -s <debian/patches/dont_propagate_lpthread.diff
     step sdl-configure configure_host --disable-static CC="$HOST-gcc-win32 -static-libgcc"
     step sdl-build make -j"$(nproc)" install
     strip_pe "$deps/bin/SDL.dll"
@@ -172,11 +188,19 @@ build_mixer() {
     install -D -m 644 COPYING "$deps/share/licenses/SDL_mixer-COPYING.txt"
 }
 
+# The prefix as found from where its files lie, so that another run's link finds it too;
+# libtool's archives, which name it and which nothing here needs, go.
+relocate_prefix() {
+    sed -i 's|^prefix=.*|prefix=${pcfiledir}/../..|' "$deps"/lib/pkgconfig/*.pc
+    sed -i 's|^prefix=.*|prefix=$(cd "$(dirname "$0")/.." \&\& pwd)|' "$deps/bin/sdl-config"
+    rm -f "$deps"/lib/*.la
+}
+
 # What the prefix is made from and how: the names of the files built and the build steps.
 recipe() {
     local pkg
     for pkg in "${PACKAGES[@]}"; do built_from "$pkg"; done
-    declare -f unpack configure_host strip_pe build_sdl build_libmad build_mixer
+    declare -f unpack configure_host strip_pe build_sdl build_libmad build_mixer relocate_prefix
 }
 
 # Each library once per set of versions: a stamp in the prefix marks it built, so a run that
@@ -187,6 +211,7 @@ build_deps() {
         [ -e "$deps/.built-$lib" ] && continue
         echo "  building $lib for Windows"
         (build_$lib)
+        relocate_prefix
         touch "$deps/.built-$lib"
     done
     [ $((SECONDS - started)) -lt 1 ] || echo "  libraries built in $((SECONDS - started)) s"
@@ -216,7 +241,14 @@ fetch_sources
 # so that old libraries never meet new sources.
 versions=$(for pkg in "${PACKAGES[@]}"; do echo "${pkg}_${VERSIONS[$pkg]}"; done | paste -sd,)
 key=$versions,$(recipe | sha1sum | cut -c1-8)
-deps=$work/libs/$key
+# Autotools can neither build nor install in a folder whose name has a space, nor can CFLAGS
+# carry one: the libraries are built, and found, through a link to $work from a private
+# folder whose name has none.
+link=$(mktemp -d /var/tmp/snowintro-windows.XXXXXX)
+trap 'rm -rf "$link"' EXIT
+linked=$link/work
+ln -s "$work" "$linked"
+deps=$linked/libs/$key
 mkdir -p "$work/libs"
 find "$work/libs" -mindepth 1 -maxdepth 1 ! -name "$key" -exec rm -rf {} +
 echo "  source packages: ${versions//,/, }"
@@ -233,7 +265,7 @@ source_dir=$stage/$name-windows-x64-sources
 export_commit "$source_dir/$name"
 mkdir -p "$source_dir/debian"
 for pkg in "${PACKAGES[@]}"; do
-    built_from "$pkg" | sed "s|^|$downloads/|" | xargs cp -t "$source_dir/debian/"
+    for f in $(built_from "$pkg"); do cp -t "$source_dir/debian/" "$downloads/$f"; done
 done
 
 # The program, from that tree through the project's own build description; its install step

@@ -1,7 +1,9 @@
 // chromium.js: drives the browser build in Debian's headless Chromium, the pages served from
 // 127.0.0.1. WEB_DIR is the fixture's folder (tests/web/build.sh): page/, build/, node/.
 //   node chromium.js fidelity WEB_DIR NATIVE_FRAMES   the frame checker, browser vs native
-//   node chromium.js page WEB_DIR                      the release page, click to key press
+//   node chromium.js page WEB_DIR                      the release zip's page from a sub-folder,
+//                                                      its name and icon, click to key press
+//   node chromium.js phone WEB_DIR                     the release page on a phone, tap to tap
 //   node chromium.js faults WEB_DIR                    the release page when something fails
 //   node chromium.js figures WEB_DIR                   frames per second and main-thread time
 "use strict";
@@ -15,14 +17,18 @@ const W = 640, H = 480;
 const LOGO_AT = [190, 50];
 const TEXT_TOP = 360;
 const GREYS = [250, 205, 155].map((v) => rgb565(v, v, v));
-const CAPTION = "SDL MultiMedia Application";
+const TITLE = "Snowfall";
+const ICON = path.join(ASSETS, "icons", "snowintro-32.png");
+const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true,
+    hasTouch: true }; // a phone held upright: touch only, no fine pointer
+const STALL_S = 20; // the page's limit for a download receiving nothing
 const CHROMIUM = "/usr/bin/chromium";
 const BAND_ROWS = 48; // rows per checksum of the frame checker
 const CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
     "--no-first-run", "--disable-background-networking", "--disable-component-update",
     "--disable-sync"];
 const TYPES = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css",
-    ".wasm": "application/wasm", ".data": "application/octet-stream" };
+    ".wasm": "application/wasm", ".data": "application/octet-stream", ".png": "image/png" };
 
 function rgb565(r, g, b) {
     return (r >> 3) << 11 | (g >> 2) << 5 | b >> 3;
@@ -39,34 +45,38 @@ function check(ok, message) {
     console.log("ok: " + message);
 }
 
-// Serves the folder on a free port of 127.0.0.1. routes maps URL paths to page texts, or to
+// Serves the folder at URL path base (a folder, "/" by default; anything outside it is not
+// found) on a free port of 127.0.0.1. routes maps URL paths under base to page texts, or to
 // functions (res, body, type) that answer with the file's bytes in their own way.
-function serve(root, routes = {}) {
+function serve(root, routes = {}, base = "/") {
     const server = http.createServer((req, res) => {
         const url = decodeURIComponent(req.url.split("?")[0]);
-        if (typeof routes[url] === "string") {
+        const inside = "/" + url.slice(base.length);
+        if (typeof routes[inside] === "string") {
             res.writeHead(200, { "Content-Type": "text/html" });
-            return res.end(routes[url]);
+            return res.end(routes[inside]);
         }
-        const file = path.join(root, path.normalize(url === "/" ? "/index.html" : url));
+        const file = path.join(root, path.normalize(inside === "/" ? "/index.html" : inside));
         fs.readFile(file, (err, body) => {
-            if (err) {
+            if (err || !url.startsWith(base)) {
                 res.writeHead(404);
                 return res.end();
             }
             const type = TYPES[path.extname(file)] || "application/octet-stream";
-            if (routes[url])
-                return routes[url](res, body, type);
-            res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
-            res.end(body);
+            (routes[inside] || sendFile)(res, body, type);
         });
     });
     return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
 }
 
+function sendFile(res, body, type) {
+    res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
+    res.end(body);
+}
+
 // Chromium with its own HOME and, per mode, profile under WEB_DIR; console errors and uncaught
-// exceptions are collected in page.errors.
-async function openBrowser(webDir, mode) {
+// exceptions are collected in page.errors. device: Playwright's options for an emulated one.
+async function openBrowser(webDir, mode, device = {}) {
     const { chromium } = require(path.join(webDir, "node", "node_modules", "playwright-core"));
     const home = path.join(webDir, "chromium-home");
     fs.mkdirSync(home, { recursive: true });
@@ -77,6 +87,7 @@ async function openBrowser(webDir, mode) {
         args: CHROMIUM_FLAGS,
         env: { ...process.env, HOME: home },
         viewport: { width: W, height: H },
+        ...device,
     });
     const page = watch(context.pages()[0] || await context.newPage());
     return { context, page };
@@ -85,6 +96,9 @@ async function openBrowser(webDir, mode) {
 function watch(page) {
     page.errors = [];
     page.lines = [];
+    page.answers = []; // "STATUS URL" of each HTTP response (not the blob: one of snowintro.js)
+    page.on("response", (r) => r.url().startsWith("http") &&
+            page.answers.push(`${r.status()} ${r.url()}`));
     page.on("console", (m) => {
         if (m.type() === "error")
             page.errors.push(m.text() + " " + m.location().url);
@@ -179,10 +193,13 @@ function textShift(a, b, rows) {
     return { d: 0, pixels: text.length };
 }
 
-async function startPage(webDir, mode) {
-    const server = await serve(path.join(webDir, "page"));
-    const { context, page } = await openBrowser(webDir, mode);
-    // Keeps hold of the page's audio contexts, to ask them their state.
+// The page in folder root (the release page by default), served at URL path base, up to its
+// start overlay. It counts its frames (canvas puts) in window.canvasPuts and keeps hold of
+// its audio contexts, to ask them their state; init runs in it first.
+async function loadPage(webDir, mode, { root = path.join(webDir, "page"), base = "/", device,
+                                        init = () => {} } = {}) {
+    const server = await serve(root, {}, base);
+    const { context, page } = await openBrowser(webDir, mode, device);
     await page.addInitScript(() => {
         const Base = window.AudioContext;
         window.audioContexts = [];
@@ -192,15 +209,84 @@ async function startPage(webDir, mode) {
                 window.audioContexts.push(this);
             }
         };
+        const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
+        window.canvasPuts = 0;
+        proto.putImageData = function (...args) {
+            window.canvasPuts++;
+            return put.apply(this, args);
+        };
     });
-    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.addInitScript(init);
+    await page.goto(`http://127.0.0.1:${server.address().port}${base}`);
     await page.waitForSelector("#start", { state: "visible", timeout: 60000 });
-    await page.click("#start");
     return { server, context, page };
 }
 
+// Waits for the intro to draw n more frames, by when it has taken every event sent before,
+// as it polls them all before each frame; or for the end screen. Whether it ended.
+async function waitForFrames(page, n) {
+    const ms = 20000;
+    const state = () => page.evaluate(() => ({ frames: window.canvasPuts,
+        ended: !document.getElementById("end").hidden }));
+    const from = (await state()).frames, deadline = Date.now() + ms;
+    for (;;) {
+        const { frames, ended } = await state();
+        if (ended || frames >= from + n)
+            return ended;
+        if (Date.now() > deadline)
+            fail(`the intro drew ${frames - from} of ${n} frames in ${ms} ms`);
+        await page.waitForTimeout(50);
+    }
+}
+
+// The release zip, unpacked into WEB_DIR/unzipped: it must hold the page's files, the same
+// bytes, at its top. The folder it was unpacked into.
+function unpackZip(webDir) {
+    const zips = fs.readdirSync(webDir).filter((f) => /^snowintro-.*-web\.zip$/.test(f));
+    if (zips.length !== 1)
+        fail(`not one web zip in ${webDir}: ${zips.join(" ")}`);
+    const zip = path.join(webDir, zips[0]), into = path.join(webDir, "unzipped");
+    const pageDir = path.join(webDir, "page");
+    fs.rmSync(into, { recursive: true, force: true });
+    const names = childProcess.execFileSync("unzip", ["-Z1", zip], { encoding: "utf8" })
+        .trim().split("\n").sort();
+    childProcess.execFileSync("unzip", ["-q", zip, "-d", into]);
+    const files = fs.readdirSync(pageDir).sort();
+    const same = names.join(" ") === files.join(" ") && files.every((f) =>
+        fs.readFileSync(path.join(into, f)).equals(fs.readFileSync(path.join(pageDir, f))));
+    check(same && names.includes("index.html"),
+          `${zips[0]} holds the page's files at its top, the same bytes: ${names.join(" ")}`);
+    return into;
+}
+
+// The page's name and face: its title, description, theme colour and, from its relative
+// address, the intro's icon.
+async function checkFace(page) {
+    const face = await page.evaluate(async () => {
+        const meta = (name) => (document.querySelector(`meta[name="${name}"]`) || {}).content;
+        const icon = document.querySelector('link[rel="icon"]');
+        const answer = icon && await fetch(icon.href);
+        return { title: document.title, description: meta("description"),
+                 theme: meta("theme-color"), icon: icon && icon.getAttribute("href"),
+                 bytes: answer && answer.ok ? btoa(String.fromCharCode(
+                     ...new Uint8Array(await answer.arrayBuffer()))) : "" };
+    });
+    check(face.title === TITLE && /\w+ \w+ \w+/.test(face.description || "") &&
+          face.theme === "#000000", `the title "${face.title}", the description ` +
+          `"${face.description}" and the theme colour ${face.theme}`);
+    check(Buffer.from(face.bytes, "base64").equals(fs.readFileSync(ICON)) &&
+          !/^(\/|\w+:)/.test(face.icon), `the icon "${face.icon}" is the intro's own`);
+}
+
 async function pageTest(webDir) {
-    const { server, context, page } = await startPage(webDir, "page");
+    const base = "/games/snowfall/"; // as on a host that keeps many pages, one a folder
+    const { server, context, page } = await loadPage(webDir, "page",
+                                                     { root: unpackZip(webDir), base });
+    await checkFace(page);
+    const words = oneLine(await page.innerText("#start"));
+    check(words === "Click to start With sound, in full screen. Press any key to end the intro.",
+          `the start screen on a desktop: "${words}"`);
+    await page.click("#start");
     await page.waitForTimeout(2500);
     const a = await canvas565(page);
     await page.waitForTimeout(700);
@@ -235,12 +321,51 @@ async function pageTest(webDir) {
 
     const states = await page.evaluate(() => window.audioContexts.map((c) => c.state));
     check(states.length > 0 && states.every((s) => s === "running"), `audio context ${states}`);
-    check(await page.title() === CAPTION, `the caption "${CAPTION}" as the page title`);
+    check(await page.title() === TITLE, `the page keeps its title "${TITLE}" while the intro runs`);
 
+    await page.mouse.click(W / 2, H / 2);
+    check(!await waitForFrames(page, 30), "a click on the running picture does not end it");
     await page.keyboard.press("Space");
     await page.waitForSelector("#end", { state: "visible", timeout: 10000 });
     const said = await page.innerText("#end");
     check(said.includes("A key was pressed."), `a key press ends the intro: "${oneLine(said)}"`);
+    const folder = `200 ${new URL(base, page.url())}`;
+    const astray = page.answers.filter((answer) => !answer.startsWith(folder));
+    check(astray.length === 0, `all ${page.answers.length} files from the page's folder ${base}` +
+          astray.map((answer) => "; not " + answer).join(""));
+    check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
+    await context.close();
+    server.close();
+}
+
+// A phone held upright: the start screen's words, a tap that starts the intro in full screen
+// asking for landscape (refused here, as many browsers do), and a tap that ends it.
+async function phoneTest(webDir) {
+    const { server, context, page } = await loadPage(webDir, "phone", { device: PHONE,
+        init: () => {
+            window.locks = [];
+            screen.orientation.lock = (to) => {
+                window.locks.push(to);
+                return Promise.reject(new DOMException("not here", "NotSupportedError"));
+            };
+        } });
+    const words = oneLine(await page.innerText("#start"));
+    check(words === "Tap to start With sound, in full screen. Tap the screen to end the intro. " +
+          "Turn the screen sideways for a larger picture.",
+          `the start screen on a phone: "${words}"`);
+    await page.tap("#start");
+    await page.waitForFunction(() => window.locks.length > 0, null, { timeout: 10000 })
+        .catch(() => fail("the intro's start asks for no orientation"));
+    const ended = await waitForFrames(page, 30);
+    const locks = await page.evaluate(() => window.locks);
+    check(!ended && locks.join() === "landscape",
+          `a tap starts the intro, which asks for ${locks} and runs on when refused`);
+    await page.touchscreen.tap(PHONE.viewport.width / 2, PHONE.viewport.height / 2);
+    await page.waitForSelector("#end", { state: "visible", timeout: 10000 })
+        .catch(() => fail("a tap on the running intro does not end it"));
+    const said = oneLine(await page.innerText("#end"));
+    check(said === "The intro has ended The screen was tapped. Watch again",
+          `a tap on the running intro ends it: "${said}"`);
     check(page.errors.length === 0, "no console errors: " + page.errors.join(" | "));
     await context.close();
     server.close();
@@ -280,9 +405,12 @@ const PIECE_MS = 250;
 
 // Each fault the release page must tell of, how it is made (a request intercepted in the
 // browser, a route of the local server, a script run in the page) and what the page must
-// then show: which file and why, or how the intro ended, and an offer to try again.
+// then show: which file and why, or how the intro ended, and an offer to try again. It must
+// show it within 10 s of the fault unless the case sets its own bounds in ms (soonest,
+// within); then what else must hold (after).
 function faultCases(data) {
     const failed = (line) => new RegExp(`The intro could not be loaded ${line} Try again$`);
+    let stalls = 0;
     return [
         { name: "data file refused", says: failed("snowintro\\.data: network error"),
           intercept: ["**/snowintro.data", (route) => (made(), route.abort("connectionrefused"))] },
@@ -299,6 +427,22 @@ function faultCases(data) {
               const drop = () => (made(), res.destroy());
               res.write(body.subarray(0, CUT), () => setTimeout(drop, 200));
           } } },
+        // The first request for the data file stalls, the connection kept open; the second,
+        // after "Try again", is answered.
+        { name: "data file stalled", says: failed(`snowintro\\.data: no data for ${STALL_S} s`),
+          soonest: STALL_S * 1000, within: STALL_S * 1000 + 5000,
+          routes: { "/snowintro.data": (res, body, type) => {
+              if (stalls++ > 0)
+                  return sendFile(res, body, type);
+              res.writeHead(200, { "Content-Type": type, "Content-Length": body.length });
+              res.write(body.subarray(0, CUT), made);
+          } },
+          after: async (page) => {
+              await page.click("#again");
+              await page.waitForSelector("#start", { state: "visible", timeout: 60000 })
+                  .catch(() => fail("after a stall, \"Try again\" does not load the page"));
+              check(true, "after a stall, \"Try again\" loads the page up to its start");
+          } },
         { name: "no WebAssembly", says: failed("snowintro\\.wasm: this browser has no WebAssembly"),
           init: () => delete window.WebAssembly },
         { name: "intro.js refused",
@@ -384,8 +528,10 @@ async function faultsTest(webDir) {
         await page.goto(`http://127.0.0.1:${server.address().port}/`);
         if (c.act)
             await c.act(page);
-        const { text, after } = await waitForText(page, c.says, 10000);
-        check(true, `${c.name}: "${text}", ${after} ms after the fault`);
+        const { text, after } = await waitForText(page, c.says, c.within || 10000);
+        check(after >= (c.soonest || 0), `${c.name}: "${text}", ${after} ms after the fault`);
+        if (c.after)
+            await c.after(page);
         await page.close();
         server.close();
     }
@@ -395,15 +541,8 @@ async function faultsTest(webDir) {
 
 // Frames are the canvas puts; main-thread time is Chromium's own busy time.
 async function figures(webDir) {
-    const { server, context, page } = await startPage(webDir, "figures");
-    await page.evaluate(() => {
-        const proto = CanvasRenderingContext2D.prototype, put = proto.putImageData;
-        window.canvasPuts = 0;
-        proto.putImageData = function (...args) {
-            window.canvasPuts++;
-            return put.apply(this, args);
-        };
-    });
+    const { server, context, page } = await loadPage(webDir, "figures");
+    await page.click("#start");
     const cdp = await context.newCDPSession(page);
     await cdp.send("Performance.enable");
     const busy = async () => (await cdp.send("Performance.getMetrics")).metrics
@@ -422,13 +561,15 @@ async function figures(webDir) {
 async function main() {
     const [mode, webDir, extra] = process.argv.slice(2);
     if (!webDir || !fs.existsSync(webDir))
-        fail("usage: node chromium.js fidelity|page|faults|figures WEB_DIR [NATIVE_FRAMES]");
+        fail("usage: node chromium.js fidelity|page|phone|faults|figures WEB_DIR [NATIVE_FRAMES]");
     if (!fs.existsSync(CHROMIUM))
         fail(`${CHROMIUM} is missing (Debian package chromium)`);
     if (mode === "fidelity")
         await fidelity(webDir, extra);
     else if (mode === "page")
         await pageTest(webDir);
+    else if (mode === "phone")
+        await phoneTest(webDir);
     else if (mode === "faults")
         await faultsTest(webDir);
     else if (mode === "figures")
