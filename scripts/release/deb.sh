@@ -16,8 +16,8 @@ if [ "$host_arch" = "$build_arch" ]; then
 else
     if ! dpkg --print-foreign-architectures | grep -qx "$host_arch"; then
         as_root dpkg --add-architecture "$host_arch"
-        apt_get update # for the new architecture's package lists
-        export SNOWINTRO_APT_UPDATED=1
+        unset SNOWINTRO_APT_UPDATED # the new architecture's package lists are still to come
+        apt_update_once
     fi
     ensure_packages debhelper dpkg-dev "crossbuild-essential-$host_arch"
     # The profiles of every Debian cross build: no tests, which could not run here anyway
