@@ -14,6 +14,7 @@ log=build-deb-arm64/dpkg-buildpackage.log # dpkg-buildpackage's output, kept fro
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 tar -cf "$out/tree.tar" --exclude-vcs --exclude='./build*' --exclude=./dist .
+chmod a+r "$out/tree.tar" # for the root's user, whatever our umask
 rm -rf build-deb-arm64
 mkdir -p build-deb-arm64 dist
 status=0
