@@ -70,7 +70,7 @@ done
         for (i = 1; i <= n; i++) {
             e = order[i]
             printf "%-44s %4d of %d %9.1f %11.1f %6.1f%s\n", e, failed[e], runs, idle[e], slowest[e],
-                idle[e] > 0 ? slowest[e] / idle[e] : 0, idle_failed[e] ? "  (failed idle too)" : ""
+                (idle[e] > 0 ? slowest[e] / idle[e] : 0), idle_failed[e] ? "  (failed idle too)" : ""
         }
     }' | { read -r header; echo "$header"; sort -k6,6nr -k1,1; } | tee "$logs/table.txt"
 echo "ctest's own output of each pass: $logs/"
