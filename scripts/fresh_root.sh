@@ -4,7 +4,7 @@
 # 13, or their codenames) holding a clone of this checkout's committed tree. The newcomer is
 # a normal user with sudo, a clean environment and the clone as current folder; --out DIR is
 # theirs at /out for the run, then handed back to its owner with all it holds. --arch ARCH
-# makes the root of another Debian architecture (arm64, armhf), whose programs run under
+# makes the root of another Debian architecture (arm64), whose programs run under
 # qemu-user through binfmt_misc. --display lets programs in the root draw on the caller's X
 # display ($DISPLAY, a local one). Under qemu-user no program gains root from its set-uid
 # bit, so sudo cannot work there: in a root of another architecture COMMAND runs as root,
@@ -51,8 +51,7 @@ run_foreign() {
     local qemu
     case $arch in
     arm64) qemu=aarch64 ;;
-    armhf) qemu=arm ;;
-    *) fail "no emulator known for architecture '$arch' (arm64 or armhf)" ;;
+    *) fail "no emulator known for architecture '$arch' (only arm64)" ;;
     esac
     ensure_packages qemu-user-static binfmt-support
     [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
