@@ -38,7 +38,7 @@ trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null || true; done; rm 
 
 # A private display; Xvfb keeps its screen as an XWD file in $fb.
 exec 3<> "$fb/displayfd"
-Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -nocursor -fbdir "$fb" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -nocursor -fbdir "$fb" >"$fb/xvfb.log" 2>&1 &
 xvfb=$!
 # Its first start on a new machine can take seconds (fonts, keymap).
 for _ in $(seq 300); do [ -s "$fb/displayfd" ] && break; sleep 0.1; done
@@ -59,6 +59,12 @@ if [ -n "$wm" ]; then
         { echo "screenshot.sh: the window manager '$wm' did not start within 60 s" >&2; exit 1; }
 fi
 
+# Whether the X server is gone, and its last words if so: a display that cannot be opened is
+# often a server that died after it said it was ready.
+xvfb_state() {
+    kill -0 "$xvfb" 2>/dev/null || printf ' (Xvfb has exited: %s)' "$(tail -n 3 "$fb/xvfb.log" | tr '\n' ' ')"
+}
+
 caption='SDL MultiMedia Application'
 # No sound card is needed to look at it.
 cd "$cwd"
@@ -76,7 +82,7 @@ if [ -z "$window" ]; then
         echo "screenshot.sh: the intro's window did not show within 60 s ($(xdotool search --name "$caption" |
             wc -l) such windows, none visible)" >&2
     else
-        echo "screenshot.sh: the intro ended before its window showed: $(cat "$fb/intro.log")" >&2
+        echo "screenshot.sh: the intro ended before its window showed: $(cat "$fb/intro.log")$(xvfb_state)" >&2
     fi
     exit 1
 fi
