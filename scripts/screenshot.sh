@@ -62,7 +62,10 @@ fi
 # Whether the X server is gone, and its last words if so: a display that cannot be opened is
 # often a server that died after it said it was ready.
 xvfb_state() {
-    kill -0 "$xvfb" 2>/dev/null || printf ' (Xvfb has exited: %s)' "$(tail -n 3 "$fb/xvfb.log" | tr '\n' ' ')"
+    kill -0 "$xvfb" 2>/dev/null && return
+    local words
+    words=$(tail -n 3 "$fb/xvfb.log" | tr '\n' ' ')
+    printf ' (Xvfb has exited%s)' "${words:+: ${words% }}"
 }
 
 caption='SDL MultiMedia Application'
