@@ -60,7 +60,7 @@ if [ -n "$wm" ]; then
 fi
 
 # Whether the X server is gone, and its last words if so: a display that cannot be opened is
-# often a server that died after it said it was ready.
+# can be a server that died after it said it was ready.
 xvfb_state() {
     kill -0 "$xvfb" 2>/dev/null && return
     local words
