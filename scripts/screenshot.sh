@@ -59,8 +59,8 @@ if [ -n "$wm" ]; then
         { echo "screenshot.sh: the window manager '$wm' did not start within 60 s" >&2; exit 1; }
 fi
 
-# Whether the X server is gone, and its last words if so: a display that cannot be opened is
-# can be a server that died after it said it was ready.
+# Whether the X server is gone, and its last words if so: a display that cannot be opened can
+# be a server that died after it said it was ready.
 xvfb_state() {
     kill -0 "$xvfb" 2>/dev/null && return
     local words
