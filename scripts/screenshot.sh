@@ -36,17 +36,32 @@ fb=$(mktemp -d)
 xvfb="" wm_pid="" intro=""
 trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null || true; done; rm -rf "$fb"' EXIT
 
-# A private display; Xvfb keeps its screen as an XWD file in $fb.
+# A private display; Xvfb keeps its screen as an XWD file in $fb. With no window manager,
+# each probe below is the server's only client, and a server that resets when its last client
+# leaves drops a client that connects meanwhile: the next probe, the window manager or the
+# intro itself ("Couldn't open X11 display"). Hence -noreset.
 exec 3<> "$fb/displayfd"
-Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -nocursor -fbdir "$fb" >"$fb/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -nocursor -noreset -fbdir "$fb" >"$fb/xvfb.log" 2>&1 &
 xvfb=$!
 # Its first start on a new machine can take seconds (fonts, keymap).
 for _ in $(seq 300); do [ -s "$fb/displayfd" ] && break; sleep 0.1; done
 [ -s "$fb/displayfd" ] || { echo "screenshot.sh: Xvfb did not start within 30 s" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$fb/displayfd")"
 
+# The last three lines a process printed to FILE, on one line.
+last_words() { tail -n 3 "$1" | paste -sd ' '; }
+
+# Whether the X server is gone, and its last words if so: a display that cannot be opened can
+# be a server that died after it said it was ready.
+xvfb_state() {
+    kill -0 "$xvfb" 2>/dev/null && return
+    local words
+    words=$(last_words "$fb/xvfb.log")
+    printf ' (Xvfb has exited%s)' "${words:+: $words}"
+}
+
 if [ -n "$wm" ]; then
-    $wm >/dev/null 2>&1 &
+    $wm >"$fb/wm.log" 2>&1 &
     wm_pid=$!
     # Until it has taken the root window's redirect, a window would map unmanaged; a busy
     # machine can take many seconds to start it.
@@ -55,18 +70,16 @@ if [ -n "$wm" ]; then
         kill -0 "$wm_pid" 2>/dev/null || break
         sleep 0.1
     done
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
-        { echo "screenshot.sh: the window manager '$wm' did not start within 60 s" >&2; exit 1; }
+    if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        if kill -0 "$wm_pid" 2>/dev/null; then
+            echo "screenshot.sh: the window manager '$wm' did not start within 60 s" >&2
+        else
+            echo "screenshot.sh: the window manager '$wm' exited before it started:" \
+                "$(last_words "$fb/wm.log")$(xvfb_state)" >&2
+        fi
+        exit 1
+    fi
 fi
-
-# Whether the X server is gone, and its last words if so: a display that cannot be opened can
-# be a server that died after it said it was ready.
-xvfb_state() {
-    kill -0 "$xvfb" 2>/dev/null && return
-    local words
-    words=$(tail -n 3 "$fb/xvfb.log" | tr '\n' ' ')
-    printf ' (Xvfb has exited%s)' "${words:+: ${words% }}"
-}
 
 caption='SDL MultiMedia Application'
 # No sound card is needed to look at it.
