@@ -5,7 +5,8 @@
 # (default 640x480x16, the intro's own mode) for SECONDS (default 5), under the window
 # manager COMMAND if one is given, saves what the screen shows as OUT.png (and, with
 # --later, as LATER.png a second after), then ends the intro with a key press.
-# Needs xvfb, xdotool and imagemagick (and the window manager); the program must be built.
+# Needs xvfb, xdotool and imagemagick (and, with a window manager, it and x11-utils); the
+# program must be built.
 # The SDL runtime is the one LD_LIBRARY_PATH selects, as for the intro itself.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,8 +34,9 @@ secs=${2:-5}
 [ -x "$bin" ] || { echo "screenshot.sh: $bin is not built" >&2; exit 1; }
 
 fb=$(mktemp -d)
-xvfb="" wm_pid="" intro=""
-trap 'for p in $intro $wm_pid $xvfb; do kill "$p" 2>/dev/null || true; done; rm -rf "$fb"' EXIT
+xvfb="" wm_pid="" probe_pid="" intro=""
+probe=screenshot-wm-probe
+trap 'for p in $intro $probe_pid $wm_pid $xvfb; do kill "$p" 2>/dev/null || true; done; rm -rf "$fb"' EXIT
 
 # A private display; Xvfb keeps its screen as an XWD file in $fb. With no window manager,
 # each probe below is the server's only client, and a server that resets when its last client
@@ -70,9 +72,26 @@ if [ -n "$wm" ]; then
         kill -0 "$wm_pid" 2>/dev/null || break
         sleep 0.1
     done
-    if ! xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+    # Taking the redirect is not yet handling it: openbox, starting for the first time on a
+    # busy machine, has left a window unmapped and its client waiting for ever. So it has
+    # started once it maps a probe window; a probe not mapped in 5 s goes, and another comes.
+    ready=""
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
+        for _ in $(seq 12); do
+            xev -name "$probe" >/dev/null 2>&1 &
+            probe_pid=$!
+            for _ in $(seq 25); do
+                xdotool search --onlyvisible --name "^$probe\$" >/dev/null 2>&1 && ready=1 && break
+                sleep 0.2
+            done
+            kill "$probe_pid" 2>/dev/null || true
+            wait "$probe_pid" 2>/dev/null || true
+            [ -n "$ready" ] || ! kill -0 "$wm_pid" 2>/dev/null && break
+        done
+    fi
+    if [ -z "$ready" ]; then
         if kill -0 "$wm_pid" 2>/dev/null; then
-            echo "screenshot.sh: the window manager '$wm' did not start within 60 s" >&2
+            echo "screenshot.sh: the window manager '$wm' did not start and map a window within 2 min" >&2
         else
             echo "screenshot.sh: the window manager '$wm' exited before it started:" \
                 "$(last_words "$fb/wm.log")$(xvfb_state)" >&2
