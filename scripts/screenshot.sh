@@ -86,7 +86,8 @@ if [ -n "$wm" ]; then
             done
             kill "$probe_pid" 2>/dev/null || true
             wait "$probe_pid" 2>/dev/null || true
-            [ -n "$ready" ] || ! kill -0 "$wm_pid" 2>/dev/null && break
+            [ -n "$ready" ] && break
+            kill -0 "$wm_pid" 2>/dev/null || break
         done
     fi
     if [ -z "$ready" ]; then
